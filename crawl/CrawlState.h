@@ -1,0 +1,27 @@
+#pragma once
+// The crawl's process-wide state: exclusions, failed URLs, the page list with
+// its hits, and the checksum of the page in process.
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+
+#include "project/ProjectData.h"
+
+struct PageRecord {
+    PageRecord* next = nullptr;
+    StringList hits;         // in the order found, unique ignoring case
+    std::string url;         // without mark character, unique ignoring case
+    std::uint32_t crc = 0;   // g_PageCrc when the latest hit was added; 0 without hits
+    std::unordered_set<std::string> hitKeys;  // upper-cased hits, for the uniqueness test
+};
+
+extern StringList g_ExcludeList;
+extern StringList g_FailedUrls;
+extern PageRecord* g_PageList;
+extern std::uint32_t g_PageCrc;
+
+int AddPage(const std::string& url);
+void AddHit(const std::string& pageEntry, const std::string& hitUrl);
+int IsNewContent();
+// Deletes every record and leaves g_PageList empty.
+void FreePageList();

@@ -1,0 +1,75 @@
+#pragma once
+// One search, without a window: the counters and crawl-mode fields, the link
+// rules, the worker, and the search's start and end. The search dialog and the
+// headless runner both host one.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "crawl/PageFetcher.h"
+#include "crawl/SearchProgress.h"
+
+class IMessageBox;
+
+class CSearch {
+public:
+    // Without a fetcher the search makes its own CSearchSession.
+    CSearch();
+    explicit CSearch(std::unique_ptr<IPageFetcher> fetcher);
+    ~CSearch();
+    CSearch(const CSearch&) = delete;
+    CSearch& operator=(const CSearch&) = delete;
+
+    // Counters and crawl-mode fields; only the worker writes them while it runs.
+    std::int32_t m_nPages = 1;
+    std::int32_t m_nHits = 0;
+    std::int64_t m_nBytes = 0;  // 64-bit: a long crawl passes 2 GiB
+    std::string m_strBase;
+    bool m_bRecursive = true;
+    std::string m_strReportFile;  // results page: project name + ".htm"
+
+    // Link rules (worker thread).
+    void ExtractLinks(const std::string& content);
+    void HandleLink(std::string link);
+    void ClassifyLink(std::string url);
+
+    // Worker.
+    void ProcessUrl(std::string entry);
+
+    // The search's start and end, called by its host on the host's thread.
+    // Resets counters and page list, collects the exclusions, points the session's
+    // status at `progress`. Messages the worker shows go to `box`.
+    void OpenSearch(ISearchProgress* progress, IMessageBox* box);
+    // Starts the worker; false when no thread could be started.
+    bool Start();
+    bool IsRunning() const;
+    // Asks the worker to stop and waits for it; a worker that has ended is not stopped again.
+    void Stop();
+    bool StopRequested() const { return m_stop.load(); }
+    // "Show results": lists the failed URLs through `showFailedUrls` (which empties
+    // g_FailedUrls) when there are any, then writes the report. Returns WriteReport's result.
+    int ShowResults(const std::function<void()>& showFailedUrls);
+    // Cancel answered Yes: stop, write what was found, empty queue and exclusions.
+    int CancelKeep();
+    // Cancel answered No: stop, free the page list, empty queue, failed URLs and exclusions.
+    void CancelDiscard();
+    int WriteReport();
+
+    IPageFetcher& Session() { return *m_Session; }
+
+private:
+    friend unsigned SearchThreadProc(CSearch* search);
+    void ReportCounters();
+
+    std::atomic<bool> m_stop{false};
+    std::unique_ptr<IPageFetcher> m_Session;
+    ISearchProgress* m_progress = nullptr;
+    IMessageBox* m_box = nullptr;
+    std::thread m_pThread;
+    std::atomic<bool> m_running{false};
+};
+
+unsigned SearchThreadProc(CSearch* search);

@@ -1,0 +1,50 @@
+#pragma once
+// An HTTP server on 127.0.0.1 for tests, on a port the system picks. Pages are
+// registered as path -> body; handlers can be registered for anything else.
+#include <httplib.h>
+
+#include <map>
+#include <string>
+#include <thread>
+
+class TestHttpServer {
+public:
+    TestHttpServer() = default;
+    ~TestHttpServer() { Stop(); }
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    httplib::Server& Server() { return m_server; }
+
+    // Serves `body` as text/html at `path` (status 200 unless given).
+    void Page(const std::string& path, const std::string& body, int status = 200) {
+        m_server.Get(path, [body, status](const httplib::Request&, httplib::Response& res) {
+            res.status = status;
+            res.set_content(body, "text/html");
+        });
+    }
+
+    void Start() {
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        // The socket listens from bind on; wait for the accept loop all the same.
+        while (!m_server.is_running()) std::this_thread::yield();
+    }
+    void Stop() {
+        if (m_thread.joinable()) {
+            m_server.stop();
+            m_thread.join();
+        }
+    }
+
+    int Port() const { return m_port; }
+    // "http://127.0.0.1:PORT" + path
+    std::string Url(const std::string& path = "/") const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    }
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
