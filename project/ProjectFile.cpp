@@ -1,1 +1,265 @@
-// (to be written)
+#include "project/ProjectFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string_view>
+#include <system_error>
+
+#include "app/MessageBox.h"
+#include "project/AsciiText.h"
+#include "project/ProjectData.h"
+#include "project/UrlEntry.h"
+
+namespace {
+
+constexpr std::string_view kAllLinksMarker = "__ALLLINKS__";
+constexpr std::string_view kUrlSectionMarker = "__URLSECTION__";
+// Project files are exchanged with the Windows program, which writes text
+// streams with CR LF.
+constexpr std::string_view kLineEnd = "\r\n";
+
+std::string ProjectFileName(const std::string& name) { return name + ".nsp"; }
+std::string ResultsFileName(const std::string& name) { return name + ".htm"; }
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    // O_NONBLOCK keeps a FIFO of that name from hanging the window.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    bytes.clear();
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+// LF ends a line, and so does CR LF; a CR anywhere else is text. A last line
+// without a line end still counts, so a file cut short after its final
+// marker or entry loses nothing.
+StringList SplitLines(std::string_view bytes) {
+    StringList lines;
+    while (!bytes.empty()) {
+        std::size_t lf = bytes.find('\n');
+        if (lf == std::string_view::npos) {
+            lines.emplace_back(bytes);
+            break;
+        }
+        std::string_view line = bytes.substr(0, lf);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.emplace_back(line);
+        bytes.remove_prefix(lf + 1);
+    }
+    return lines;
+}
+
+std::string ProjectFileText() {
+    std::string text;
+    auto addLine = [&text](std::string_view line) {
+        text.append(line);
+        text.append(kLineEnd);
+    };
+    if (g_AllLinks == 1) {
+        addLine(kAllLinksMarker);
+    } else {
+        for (const std::string& pattern : g_ResourcePatterns) addLine(pattern);
+    }
+    addLine(kUrlSectionMarker);
+    for (const std::string& entry : g_UrlList) addLine(entry);
+    return text;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Creates a new, empty file beside `target` that matches none of the
+// program's patterns ("*.nsp"), so that a save cut short never shows up as
+// a project. The kernel applies the umask to the 0666, as for any new file.
+int CreateTempBeside(const std::filesystem::path& target, std::string& tempPath) {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string leaf = ".nsp-save-";
+        for (int i = 0; i < 12; ++i) leaf += kDigits[random() % (sizeof kDigits - 1)];
+        tempPath = (target.parent_path() / leaf).string();
+        int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+void SyncDirectoryOf(const std::filesystem::path& file) {
+    std::filesystem::path dir = file.parent_path();
+    if (dir.empty()) dir = ".";
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// A move that never replaces an existing target: POSIX rename() would.
+bool MoveNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+
+    // The file system cannot refuse a replacement on its own; a hard link can.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        if (::unlink(from.c_str()) == 0) return true;
+        ::unlink(to.c_str());
+        return false;
+    }
+    if (errno == EEXIST || errno == ENOENT) return false;
+
+    // Neither (e.g. FAT): look first. Not atomic, but the window is the only
+    // writer of these names.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool ProjectFileExists(const std::string& name) {
+    int fd = ::open(ProjectFileName(name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+bool CheckName(const std::string& name, IMessageBox& box, bool mayRecheck) {
+    if (name.empty()) {
+        box.Show("Please provide a name for this project!", "Important", MsgIcon::Information,
+                 MsgButtons::Ok);
+        return false;
+    }
+    if (EqualsNoCase(name, "help")) {
+        box.Show("\"help\" is not a correct project name!", "Important", MsgIcon::Information,
+                 MsgButtons::Ok);
+        return false;
+    }
+    if (ProjectFileExists(name)) {
+        MsgResult answer = box.Show("This project already exists!\nOverwrite project?", "Important",
+                                    MsgIcon::Question, MsgButtons::YesNo);
+        if (answer != MsgResult::Yes) return false;
+        ::unlink(ProjectFileName(name).c_str());
+        ::unlink(ResultsFileName(name).c_str());
+        // Asks once more only if the project file survived the deletion; the
+        // user has already said yes, so the answer does not change the result.
+        if (mayRecheck) CheckName(name, box, false);
+        return true;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool LoadProject(const std::string& name) {
+    if (IsNewProjectName(name)) return true;
+
+    std::string bytes;
+    if (!ReadWholeFile(ProjectFileName(name), bytes)) return false;
+    const StringList lines = SplitLines(bytes);
+    if (lines.empty()) {
+        g_AllLinks = 0;
+        return false;
+    }
+
+    std::size_t i = 0;
+    if (lines[0] == kAllLinksMarker) {
+        g_AllLinks = 1;
+        // Patterns are not used while every link is reported; anything stored
+        // before the URL section is skipped.
+        i = 1;
+        while (i < lines.size() && lines[i] != kUrlSectionMarker) ++i;
+    } else {
+        g_AllLinks = 0;
+        // A file without its URL section keeps the patterns read so far: the
+        // editor shows them and a later save writes them back.
+        while (i < lines.size() && lines[i] != kUrlSectionMarker) g_ResourcePatterns.push_back(lines[i++]);
+    }
+    if (i == lines.size()) return false;
+
+    for (++i; i < lines.size(); ++i) g_UrlList.push_back(lines[i]);
+    return true;
+}
+
+bool SaveProject(const std::string& name) {
+    std::filesystem::path target = ProjectFileName(name);
+    // Write where a link points, as writing through it would, instead of
+    // replacing the link by a plain file.
+    for (int depth = 0;; ++depth) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(target, ec)) break;
+        if (depth == 40) return false;
+        std::filesystem::path link = std::filesystem::read_symlink(target, ec);
+        if (ec) return false;
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+
+    struct stat old {};
+    bool hadOld = ::stat(target.c_str(), &old) == 0;
+    if (hadOld) {
+        // Only a file that could be overwritten in place may be replaced: a
+        // read-only project stays read-only, a directory stays a directory.
+        if (!S_ISREG(old.st_mode)) return false;
+        int probe = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (probe < 0) return false;
+        ::close(probe);
+    }
+
+    std::string tempPath;
+    int fd = CreateTempBeside(target, tempPath);
+    if (fd < 0) return false;
+
+    bool ok = true;
+    if (hadOld) {
+        // Keeps the owner when an administrator saves someone's project; not
+        // being allowed to is no reason to fail.
+        [[maybe_unused]] int owned = ::fchown(fd, old.st_uid, old.st_gid);
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    }
+    ok = ok && WriteAll(fd, ProjectFileText());
+    // The rename below must not publish a file whose bytes are still only in
+    // the cache; file systems without fsync answer EINVAL.
+    ok = ok && (::fsync(fd) == 0 || errno == EINVAL);
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    SyncDirectoryOf(target);
+    return true;
+}
+
+bool CheckProjectName(const std::string& name, IMessageBox& box) { return CheckName(name, box, true); }
+
+void RenameProjectFiles(const std::string& oldName, const std::string& newName) {
+    // Each move is tried on its own; a missing results page must not keep
+    // the project file from moving, nor the other way round.
+    MoveNoReplace(ProjectFileName(oldName), ProjectFileName(newName));
+    MoveNoReplace(ResultsFileName(oldName), ResultsFileName(newName));
+}

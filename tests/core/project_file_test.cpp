@@ -1,0 +1,353 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "project/ProjectData.h"
+#include "project/ProjectFile.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ProjectFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { Reset(0); }
+    void TearDown() override { Reset(0); }
+
+    static void Reset(int allLinks) {
+        g_UrlList.clear();
+        g_ResourcePatterns.clear();
+        g_AllLinks = allLinks;
+    }
+
+    // Every file in the current directory, so that a test sees leftovers.
+    static std::vector<std::string> DirectoryListing() {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(".")) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(ProjectFileTest, RoundTripIsByteForByteWithCrLf) {
+    g_ResourcePatterns = {".ZIP", ".exe", ""};
+    g_UrlList = {"http://a.example/", "+http://a.example/docs/", "*http://b.example/",
+                 "!banner",           "",                        "http://a.example/"};
+    ASSERT_TRUE(SaveProject("site"));
+    const std::string expected =
+        ".ZIP\r\n.exe\r\n\r\n__URLSECTION__\r\nhttp://a.example/\r\n+http://a.example/docs/\r\n"
+        "*http://b.example/\r\n!banner\r\n\r\nhttp://a.example/\r\n";
+    EXPECT_EQ(ReadFileBytes("site.nsp"), expected);
+
+    const StringList patterns = g_ResourcePatterns;
+    const UrlQueue urls = g_UrlList;
+    Reset(1);
+    ASSERT_TRUE(LoadProject("site"));
+    EXPECT_EQ(g_AllLinks, 0);
+    EXPECT_EQ(g_ResourcePatterns, patterns);
+    EXPECT_EQ(g_UrlList, urls);
+
+    ASSERT_TRUE(SaveProject("site"));
+    EXPECT_EQ(ReadFileBytes("site.nsp"), expected);
+}
+
+TEST_F(ProjectFileTest, AllLinksWritesNoPatternsAndReloadsWithoutThem) {
+    g_AllLinks = 1;
+    g_ResourcePatterns = {".ZIP", ".JPG"};
+    g_UrlList = {"http://a.example/"};
+    ASSERT_TRUE(SaveProject("all"));
+    EXPECT_EQ(ReadFileBytes("all.nsp"), "__ALLLINKS__\r\n__URLSECTION__\r\nhttp://a.example/\r\n");
+
+    Reset(0);
+    ASSERT_TRUE(LoadProject("all"));
+    EXPECT_EQ(g_AllLinks, 1);
+    EXPECT_TRUE(g_ResourcePatterns.empty());
+    EXPECT_EQ(g_UrlList, UrlQueue({"http://a.example/"}));
+}
+
+TEST_F(ProjectFileTest, EmptyProjectIsTheSectionMarkerAlone) {
+    ASSERT_TRUE(SaveProject("empty"));
+    EXPECT_EQ(ReadFileBytes("empty.nsp"), "__URLSECTION__\r\n");
+    Reset(1);
+    ASSERT_TRUE(LoadProject("empty"));
+    EXPECT_EQ(g_AllLinks, 0);
+    EXPECT_TRUE(g_ResourcePatterns.empty());
+    EXPECT_TRUE(g_UrlList.empty());
+}
+
+TEST_F(ProjectFileTest, LoadReadsLinesAndMarkers) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool loaded;
+        int allLinks;
+        StringList patterns;
+        UrlQueue urls;
+    };
+    const Case cases[] = {
+        {"bare LF", ".ZIP\n__URLSECTION__\nhttp://a/\n", true, 0, {".ZIP"}, {"http://a/"}},
+        {"mixed line ends", ".ZIP\r\n.EXE\n__URLSECTION__\r\nhttp://a/\nhttp://b/\r\n", true, 0,
+         {".ZIP", ".EXE"}, {"http://a/", "http://b/"}},
+        {"section first", "__URLSECTION__\r\nhttp://a/\r\n", true, 0, {}, {"http://a/"}},
+        {"lines after all-links skipped",
+         "__ALLLINKS__\r\n.ZIP\r\n__ALLLINKS__\r\n\r\n__URLSECTION__\r\n*http://a/\r\n", true, 1, {},
+         {"*http://a/"}},
+        {"all-links below the first line is a pattern", ".ZIP\r\n__ALLLINKS__\r\n__URLSECTION__\r\n",
+         true, 0, {".ZIP", "__ALLLINKS__"}, {}},
+        {"all-links marker with a blank is a pattern", "__ALLLINKS__ \r\n__URLSECTION__\r\n", true, 0,
+         {"__ALLLINKS__ "}, {}},
+        {"markers after the section are entries",
+         "__URLSECTION__\r\n__URLSECTION__\r\n__ALLLINKS__\r\n", true, 0, {},
+         {"__URLSECTION__", "__ALLLINKS__"}},
+        {"blank line and duplicates kept", "__URLSECTION__\r\nhttp://a/\r\n\r\nhttp://a/\r\n", true,
+         0, {}, {"http://a/", "", "http://a/"}},
+        {"blanks inside lines kept", " .ZIP \r\n__URLSECTION__\r\n http://a/ \r\n", true, 0,
+         {" .ZIP "}, {" http://a/ "}},
+        {"one CR stripped, others kept", "a\r\r\nb\rc\r\n__URLSECTION__\r\n", true, 0,
+         {"a\r", "b\rc"}, {}},
+        {"last line without line end", ".ZIP\r\n__URLSECTION__\r\nhttp://a/", true, 0, {".ZIP"},
+         {"http://a/"}},
+        {"section marker without line end at the end", ".ZIP\r\n__URLSECTION__", true, 0, {".ZIP"},
+         {}},
+        {"lower-case section marker", ".ZIP\r\n__urlsection__\r\nhttp://a/\r\n", false, 0,
+         {".ZIP", "__urlsection__", "http://a/"}, {}},
+        {"section marker with a trailing blank", ".ZIP\r\n__URLSECTION__ \r\n", false, 0,
+         {".ZIP", "__URLSECTION__ "}, {}},
+        {"section marker with a leading blank", " __URLSECTION__\r\nhttp://a/\r\n", false, 0,
+         {" __URLSECTION__", "http://a/"}, {}},
+        {"all-links without section", "__ALLLINKS__\r\n.ZIP\r\n", false, 1, {}, {}},
+        {"a single empty line", "\r\n", false, 0, {""}, {}},
+        {"empty file", "", false, 0, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFileBytes("p.nsp", c.bytes);
+        // Starting from all-links on shows that every outcome sets the flag.
+        Reset(c.allLinks == 1 ? 0 : 1);
+        EXPECT_EQ(LoadProject("p"), c.loaded);
+        EXPECT_EQ(g_AllLinks, c.allLinks);
+        EXPECT_EQ(g_ResourcePatterns, c.patterns);
+        EXPECT_EQ(g_UrlList, c.urls);
+    }
+}
+
+TEST_F(ProjectFileTest, UnreadableProjectChangesNothing) {
+    fs::create_directory("dir.nsp");
+    for (const char* name : {"missing", "dir"}) {
+        SCOPED_TRACE(name);
+        Reset(1);
+        g_UrlList = {"http://keep/"};
+        EXPECT_FALSE(LoadProject(name));
+        EXPECT_EQ(g_AllLinks, 1);
+        EXPECT_TRUE(g_ResourcePatterns.empty());
+        EXPECT_EQ(g_UrlList, UrlQueue({"http://keep/"}));
+    }
+}
+
+TEST_F(ProjectFileTest, NewProjectPlaceholderReadsNothing) {
+    for (const char* name : {"new", "New", "NEW"}) {
+        SCOPED_TRACE(name);
+        WriteFileBytes(std::string(name) + ".nsp", "__ALLLINKS__\r\n__URLSECTION__\r\nhttp://a/\r\n");
+        Reset(0);
+        EXPECT_TRUE(LoadProject(name));
+        EXPECT_EQ(g_AllLinks, 0);
+        EXPECT_TRUE(g_UrlList.empty());
+    }
+}
+
+TEST_F(ProjectFileTest, LongLinesReadBackWhole) {
+    for (std::size_t length : {258u, 259u, 260u, 5000u, 200000u}) {
+        SCOPED_TRACE(length);
+        std::string entry = "+http://a.example/";
+        while (entry.size() < length) entry += static_cast<char>('a' + entry.size() % 26);
+        const std::string pattern(length, 'P');
+        Reset(0);
+        g_ResourcePatterns = {pattern, ".ZIP"};
+        g_UrlList = {entry, "http://short/"};
+        ASSERT_TRUE(SaveProject("long"));
+        Reset(0);
+        ASSERT_TRUE(LoadProject("long"));
+        EXPECT_EQ(g_ResourcePatterns, StringList({pattern, ".ZIP"}));
+        EXPECT_EQ(g_UrlList, UrlQueue({entry, "http://short/"}));
+    }
+}
+
+TEST_F(ProjectFileTest, SaveKeepsThePermissionsOfTheProjectFile) {
+    WriteFileBytes("p.nsp", "__URLSECTION__\r\n");
+    fs::permissions("p.nsp", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(SaveProject("p"));
+    EXPECT_EQ(fs::status("p.nsp").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(ProjectFileTest, SaveWritesThroughALinkedProjectFile) {
+    fs::create_directory("store");
+    WriteFileBytes("store/real.nsp", "old");
+    fs::create_symlink("store/real.nsp", "p.nsp");
+    g_UrlList = {"http://a/"};
+    ASSERT_TRUE(SaveProject("p"));
+    EXPECT_TRUE(fs::is_symlink("p.nsp"));
+    EXPECT_EQ(ReadFileBytes("store/real.nsp"), "__URLSECTION__\r\nhttp://a/\r\n");
+}
+
+TEST_F(ProjectFileTest, SaveThatCannotCreateTheFileFails) {
+    fs::create_directory("taken.nsp");
+    WriteFileBytes("taken.nsp/inside", "x");
+    g_UrlList = {"http://a/"};
+    EXPECT_FALSE(SaveProject("taken"));
+    EXPECT_TRUE(fs::is_directory("taken.nsp"));
+    EXPECT_EQ(ReadFileBytes("taken.nsp/inside"), "x");
+
+    EXPECT_FALSE(SaveProject("no-such-dir/p"));
+    EXPECT_FALSE(fs::exists("no-such-dir"));
+    EXPECT_EQ(DirectoryListing(), std::vector<std::string>({"taken.nsp"}));
+}
+
+// Limits the size of any file this process writes, so that a write fails for
+// real even when the tests run as root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        m_ok = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool Ok() const { return m_ok; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
+
+TEST_F(ProjectFileTest, FailedWriteLeavesTheStoredProjectAlone) {
+    const std::string stored = ".ZIP\r\n__URLSECTION__\r\nhttp://stored.example/\r\n";
+    WriteFileBytes("p.nsp", stored);
+    for (int i = 0; i < 100; ++i) g_UrlList.push_back("http://a.example/page" + std::to_string(i));
+    {
+        FileSizeLimit limit(256);
+        ASSERT_TRUE(limit.Ok());
+        EXPECT_FALSE(SaveProject("p"));
+    }
+    EXPECT_EQ(ReadFileBytes("p.nsp"), stored);
+    EXPECT_EQ(DirectoryListing(), std::vector<std::string>({"p.nsp"}));
+
+    ASSERT_TRUE(SaveProject("p"));
+    Reset(0);
+    ASSERT_TRUE(LoadProject("p"));
+    EXPECT_EQ(g_UrlList.size(), 100u);
+}
+
+TEST_F(ProjectFileTest, RenameMovesBothFilesButNeverOverwrites) {
+    using Files = std::map<std::string, std::string>;
+    struct Case {
+        const char* what;
+        Files before;
+        Files after;
+    };
+    const Case cases[] = {
+        {"both files move", {{"a.nsp", "P"}, {"a.htm", "H"}}, {{"b.nsp", "P"}, {"b.htm", "H"}}},
+        {"project file only", {{"a.nsp", "P"}}, {{"b.nsp", "P"}}},
+        {"results page moves without project file", {{"a.htm", "H"}}, {{"b.htm", "H"}}},
+        {"existing project file kept",
+         {{"a.nsp", "P"}, {"a.htm", "H"}, {"b.nsp", "other"}},
+         {{"a.nsp", "P"}, {"b.nsp", "other"}, {"b.htm", "H"}}},
+        {"existing results page kept",
+         {{"a.nsp", "P"}, {"a.htm", "H"}, {"b.htm", "other"}},
+         {{"b.nsp", "P"}, {"a.htm", "H"}, {"b.htm", "other"}}},
+        {"nothing to move", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& e : fs::directory_iterator(".")) fs::remove_all(e.path());
+        for (const auto& [name, bytes] : c.before) WriteFileBytes(name, bytes);
+        RenameProjectFiles("a", "b");
+        Files after;
+        for (const std::string& name : DirectoryListing()) after[name] = ReadFileBytes(name);
+        EXPECT_EQ(after, c.after);
+    }
+}
+
+TEST_F(ProjectFileTest, NameRulesRefuseEmptyAndHelp) {
+    const std::pair<std::string, std::string> refused[] = {
+        {"", "Please provide a name for this project!"},
+        {"help", "\"help\" is not a correct project name!"},
+        {"HELP", "\"help\" is not a correct project name!"},
+        {"hElP", "\"help\" is not a correct project name!"},
+    };
+    for (const auto& [name, message] : refused) {
+        SCOPED_TRACE(name);
+        ScriptedMessageBox box;
+        EXPECT_FALSE(CheckProjectName(name, box));
+        const auto shown = box.Shown();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, message);
+        EXPECT_EQ(shown[0].caption, "Important");
+        EXPECT_EQ(shown[0].icon, MsgIcon::Information);
+        EXPECT_EQ(shown[0].buttons, MsgButtons::Ok);
+    }
+    // The name is taken verbatim: only the bare word is reserved.
+    for (const char* name : {"help ", "helper", " ", "a/b", "new"}) {
+        SCOPED_TRACE(name);
+        ScriptedMessageBox box;
+        EXPECT_TRUE(CheckProjectName(name, box));
+        EXPECT_TRUE(box.Shown().empty());
+    }
+}
+
+TEST_F(ProjectFileTest, ExistingProjectAsksBeforeOverwriting) {
+    const std::string question = "This project already exists!\nOverwrite project?";
+    WriteFileBytes("site.nsp", "__URLSECTION__\r\n");
+    WriteFileBytes("site.htm", "<html>");
+    {
+        ScriptedMessageBox box({MsgResult::No});
+        EXPECT_FALSE(CheckProjectName("site", box));
+        const auto shown = box.Shown();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, question);
+        EXPECT_EQ(shown[0].caption, "Important");
+        EXPECT_EQ(shown[0].icon, MsgIcon::Question);
+        EXPECT_EQ(shown[0].buttons, MsgButtons::YesNo);
+        EXPECT_TRUE(fs::exists("site.nsp"));
+        EXPECT_TRUE(fs::exists("site.htm"));
+    }
+    {
+        ScriptedMessageBox box({MsgResult::Yes});
+        EXPECT_TRUE(CheckProjectName("site", box));
+        EXPECT_EQ(box.Texts(), std::vector<std::string>({question}));
+        EXPECT_FALSE(fs::exists("site.nsp"));
+        EXPECT_FALSE(fs::exists("site.htm"));
+    }
+}
+
+TEST_F(ProjectFileTest, OverwriteThatCannotDeleteAsksOnceMore) {
+    // A directory of the project file's name opens for reading but is no
+    // file to delete, so the project seems to survive its deletion.
+    fs::create_directory("stuck.nsp");
+    for (MsgResult second : {MsgResult::Yes, MsgResult::No}) {
+        ScriptedMessageBox box({MsgResult::Yes, second, MsgResult::Yes});
+        EXPECT_TRUE(CheckProjectName("stuck", box));
+        EXPECT_EQ(box.Shown().size(), 2u);
+        EXPECT_TRUE(fs::is_directory("stuck.nsp"));
+    }
+}
+
+}  // namespace
