@@ -1,1 +1,142 @@
-// (to be written)
+#include "results/ResultsDlg.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QResizeEvent>
+
+#include "app/AppIcon.h"
+#include "app/DialogUnits.h"
+#include "app/QtMessageBox.h"
+#include "results/WebBrowser.h"
+
+namespace {
+
+// The file error texts are German, like every file error text of the program.
+std::string FileErrorText(int error, const std::string& path) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return path + " wurde nicht gefunden.";
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+        return "Zugriff auf " + path + " wurde verweigert.";
+    default:
+        return "Beim Zugriff auf " + path + " ist ein unbekannter Fehler aufgetreten.";
+    }
+}
+
+// 0 when `path` is a file that can be opened for reading, else the reason.
+int CheckReadable(const std::string& path) {
+    // A directory opens for reading here but is no page.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return EISDIR;
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return errno != 0 ? errno : EIO;
+    std::fclose(file);
+    return 0;
+}
+
+std::string FullPath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.lexically_normal().string();
+}
+
+QPushButton* NavigationButton(QWidget* parent, const char* name) {
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setFlat(true);
+    button->setIconSize(QSize(16, 16));
+    return button;
+}
+
+}  // namespace
+
+CResultsDlg::CResultsDlg(QWidget* parent) : QDialog(parent) {
+    // A browser window rather than a small dialog: window managers give it the
+    // minimise and maximise boxes only as a plain window.
+    setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setFont(DialogUnits::DialogFont());
+    setMinimumSize(400, 400);
+
+    // Created in tab order.
+    m_browser = new CWebBrowser(this);
+    m_browser->setObjectName(QStringLiteral("m_browser"));
+    m_btnBack = NavigationButton(this, "m_btnBack");
+    m_btnHome = NavigationButton(this, "m_btnHome");
+    m_btnForward = NavigationButton(this, "m_btnForward");
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("m_status"));
+    m_status->setAlignment(Qt::AlignCenter);
+    // Addresses may hold "<" and "&"; they are shown as they are.
+    m_status->setTextFormat(Qt::PlainText);
+    m_btnOk = new QPushButton(QStringLiteral("Ok"), this);
+    m_btnOk->setObjectName(QStringLiteral("m_btnOk"));
+    m_btnOk->setDefault(true);
+
+    connect(m_btnBack, &QPushButton::clicked, m_browser, &CWebBrowser::GoBack);
+    connect(m_btnForward, &QPushButton::clicked, m_browser, &CWebBrowser::GoForward);
+    connect(m_btnHome, &QPushButton::clicked, this, &CResultsDlg::NavigatePage);
+    connect(m_btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_browser, &CWebBrowser::NavigateComplete, m_status, &QLabel::setText);
+
+    LayOut(width(), height());
+}
+
+void CResultsDlg::setVisible(bool visible) {
+    if (visible && !m_bInitialised) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+void CResultsDlg::OnInitDialog() {
+    SetDialogIcon(this);
+    // 600 x 450 is the size the window returns to when the user restores it.
+    resize(600, 450);
+    setWindowState(windowState() | Qt::WindowMaximized);
+
+    m_hIconBack = ArtIcon(174);
+    m_hIconForward = ArtIcon(175);
+    m_hIconHome = ArtIcon(176);
+    m_btnBack->setIcon(m_hIconBack);
+    m_btnForward->setIcon(m_hIconForward);
+    m_btnHome->setIcon(m_hIconHome);
+
+    setWindowTitle(QStringLiteral("velmor Netzspurer - ") + ToQt(m_strPage));
+
+    if (const int error = CheckReadable(m_strPage); error != 0) {
+        // The viewer stays open with an empty browser; the start-page button tries
+        // the page again under the name the caller gave.
+        AppMessageBox().Show(FileErrorText(error, m_strPage), AppName(), MsgIcon::Stop,
+                             MsgButtons::Ok);
+        return;
+    }
+    // The full path keeps the start-page button on this page whatever the browser does.
+    m_strPage = FullPath(m_strPage);
+    NavigatePage();
+}
+
+void CResultsDlg::NavigatePage() { m_browser->Navigate(ToQt(m_strPage)); }
+
+void CResultsDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    LayOut(event->size().width(), event->size().height());
+}
+
+void CResultsDlg::LayOut(int cx, int cy) {
+    m_browser->setGeometry(0, 0, cx, std::max(0, cy - 50));
+    m_btnBack->setGeometry(10, cy - 30, 30, 25);
+    m_btnHome->setGeometry(40, cy - 30, 30, 25);
+    m_btnForward->setGeometry(70, cy - 30, 30, 25);
+    m_status->setGeometry(105, cy - 30, std::max(0, cx - 200), 25);
+    m_btnOk->setGeometry(cx - 90, cy - 30, 80, 25);
+}

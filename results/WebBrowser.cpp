@@ -1,1 +1,74 @@
-// (to be written)
+#include "results/WebBrowser.h"
+
+#include <utility>
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+
+CWebBrowser::CWebBrowser(QWidget* parent)
+    : QWebEngineView(parent),
+      m_saveFileAsker([](QWidget* owner, const QString& suggestedPath) {
+          return QFileDialog::getSaveFileName(owner, QString(), suggestedPath);
+      }) {
+    connect(page(), &QWebEnginePage::loadingChanged, this, &CWebBrowser::OnLoadingChanged);
+    // Downloads are announced by the profile, which every view of the program shares.
+    connect(page()->profile(), &QWebEngineProfile::downloadRequested, this,
+            &CWebBrowser::OnDownloadRequested);
+}
+
+void CWebBrowser::GoBack() { back(); }
+
+void CWebBrowser::GoForward() { forward(); }
+
+void CWebBrowser::Navigate(const QString& target) {
+    const QUrl url = TargetUrl(target);
+    if (url.isValid()) load(url);
+}
+
+void CWebBrowser::SetSaveFileAsker(SaveFileAsker asker) { m_saveFileAsker = std::move(asker); }
+
+QUrl CWebBrowser::TargetUrl(const QString& target) {
+    if (target.isEmpty()) return QUrl();
+    // A file that really is named like "notes:1.htm" wins over the reading as a URL.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
+    if (!target.startsWith(QLatin1Char('/')) && scheme.match(target).hasMatch() &&
+        !QFileInfo::exists(target))
+        return QUrl(target);
+    // Built from the path, not parsed as a URL: blanks, "#" and "%" in file names stay themselves.
+    return QUrl::fromLocalFile(QDir::cleanPath(QFileInfo(target).absoluteFilePath()));
+}
+
+QString CWebBrowser::AddressOf(const QUrl& url) {
+    if (url.isLocalFile()) return QDir::toNativeSeparators(url.toLocalFile());
+    return url.toString();
+}
+
+void CWebBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
+    // A failed load still shows a page (the error page) at that address; a stopped one
+    // shows nothing new, e.g. a link that turned out to be a download.
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ||
+        info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+        emit NavigateComplete(AddressOf(info.url()));
+}
+
+void CWebBrowser::OnDownloadRequested(QWebEngineDownloadRequest* request) {
+    if (request->page() != page() || request->state() != QWebEngineDownloadRequest::DownloadRequested)
+        return;
+    const QString suggested =
+        QDir(request->downloadDirectory()).filePath(request->suggestedFileName());
+    const QString chosen = m_saveFileAsker ? m_saveFileAsker(this, suggested) : QString();
+    if (chosen.isEmpty()) {
+        request->cancel();
+        return;
+    }
+    const QFileInfo target(chosen);
+    request->setDownloadDirectory(target.absolutePath());
+    request->setDownloadFileName(target.fileName());
+    request->accept();
+}

@@ -1,1 +1,47 @@
 #pragma once
+// The web browser inside the results viewer: a WebEngine view with the few
+// operations the viewer needs, one notification per completed navigation, and
+// a browser's way with links to files it cannot show (it asks where to save them).
+#include <functional>
+
+#include <QString>
+#include <QUrl>
+#include <QWebEngineView>
+
+class QWebEngineDownloadRequest;
+class QWebEngineLoadingInfo;
+
+class CWebBrowser : public QWebEngineView {
+    Q_OBJECT
+
+public:
+    // Asks the user where to save a download. Gets the suggested path; returns the
+    // chosen path, or an empty string to cancel the download.
+    using SaveFileAsker = std::function<QString(QWidget* parent, const QString& suggestedPath)>;
+
+    explicit CWebBrowser(QWidget* parent = nullptr);
+
+    void GoBack();
+    void GoForward();
+    // `target`: a file path, absolute or relative to the current directory, or a
+    // URL with its scheme ("http://...", "file:///...").
+    void Navigate(const QString& target);
+
+    // Replaces the save-file dialog (tests).
+    void SetSaveFileAsker(SaveFileAsker asker);
+
+    // The URL that Navigate loads for `target`.
+    static QUrl TargetUrl(const QString& target);
+    // The address as NavigateComplete reports it: a local file by its path,
+    // anything else by its full URL.
+    static QString AddressOf(const QUrl& url);
+
+signals:
+    void NavigateComplete(const QString& address);
+
+private:
+    void OnLoadingChanged(const QWebEngineLoadingInfo& info);
+    void OnDownloadRequested(QWebEngineDownloadRequest* request);
+
+    SaveFileAsker m_saveFileAsker;
+};

@@ -1,0 +1,275 @@
+// The results viewer and its browser, offscreen, on small pages in a temporary directory.
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QtTest>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/QtMessageBox.h"
+#include "results/ResultsDlg.h"
+#include "results/WebBrowser.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// WebEngine's first start alone can take several seconds.
+constexpr int kLoadTimeout = 30000;
+
+void WritePage(const std::string& name, const std::string& body) {
+    const std::filesystem::path parent = std::filesystem::path(name).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent);
+    WriteFileBytes(name, "<html><body>" + body + "</body></html>");
+}
+
+QString FullPath(const std::string& name) {
+    return QString::fromStdString((std::filesystem::current_path() / name).string());
+}
+
+QString Status(CResultsDlg& dlg) { return dlg.findChild<QLabel*>("m_status")->text(); }
+QPushButton* Button(CResultsDlg& dlg, const char* name) { return dlg.findChild<QPushButton*>(name); }
+CWebBrowser* Browser(CResultsDlg& dlg) { return dlg.findChild<CWebBrowser*>("m_browser"); }
+
+QStringList Listing(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+}  // namespace
+
+class ResultsDlgTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<ScriptedMessageBox> m_box;
+
+    // Shows a viewer on `page` and waits for its first page; nullptr on timeout.
+    std::unique_ptr<CResultsDlg> OpenOn(const std::string& page) {
+        auto dlg = std::make_unique<CResultsDlg>();
+        dlg->m_strPage = page;
+        QSignalSpy loaded(Browser(*dlg), &CWebBrowser::NavigateComplete);
+        dlg->show();
+        if (loaded.isEmpty() && !loaded.wait(kLoadTimeout)) return nullptr;
+        return dlg;
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<TempDir>();
+        m_box = std::make_unique<ScriptedMessageBox>();
+        SetAppMessageBox(m_box.get());
+    }
+    void cleanup() {
+        SetAppMessageBox(nullptr);
+        m_dir.reset();
+    }
+
+    void targetUrl_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("url");  // "file://./" stands for the current directory
+        QTest::newRow("relative") << "demo.htm" << "file://./demo.htm";
+        QTest::newRow("dots") << "help/../demo.htm" << "file://./demo.htm";
+        QTest::newRow("absolute") << "/tmp/x.htm" << "file:///tmp/x.htm";
+        QTest::newRow("blank and hash") << "my page #1.htm" << "file://./my%20page%20%231.htm";
+        QTest::newRow("http") << "http://example.com/a.htm" << "http://example.com/a.htm";
+        QTest::newRow("file url") << "file:///tmp/x.htm" << "file:///tmp/x.htm";
+        QTest::newRow("colon, no such file") << "notes:2.htm" << "notes:2.htm";
+        QTest::newRow("colon, file exists") << "notes:1.htm" << "file://./notes:1.htm";
+    }
+    void targetUrl() {
+        QFETCH(QString, target);
+        QFETCH(QString, url);
+        WriteFileBytes("notes:1.htm", "x");
+        url.replace("file://./", "file://" + QDir::currentPath() + "/");
+        QCOMPARE(CWebBrowser::TargetUrl(target).toString(QUrl::FullyEncoded), url);
+    }
+
+    void showsThePageByItsFullPath_data() {
+        QTest::addColumn<QString>("page");
+        QTest::newRow("project") << "demo.htm";
+        QTest::newRow("help") << "help/default.htm";
+        QTest::newRow("blank and hash") << "my demo #1.htm";
+    }
+    void showsThePageByItsFullPath() {
+        QFETCH(QString, page);
+        const QString full = FullPath(page.toStdString());
+        WritePage(page.toStdString(), "first");
+        auto dlg = OpenOn(page.toStdString());
+        QVERIFY(dlg);
+        QCOMPARE(dlg->windowTitle(), "velmor Netzspurer - " + page);
+        QCOMPARE(QString::fromStdString(dlg->m_strPage), full);
+        QCOMPARE(Status(*dlg), full);
+        QCOMPARE(Browser(*dlg)->url(), QUrl::fromLocalFile(full));
+        QVERIFY(!dlg->windowIcon().isNull());
+        QVERIFY(m_box->Shown().empty());
+        QVERIFY(dlg->isMaximized());
+        dlg->setWindowState(Qt::WindowNoState);
+        QTRY_COMPARE(dlg->size(), QSize(600, 450));
+    }
+
+    void statusFollowsEveryNavigation() {
+        // One big link, so that a click into the view's corner follows it.
+        WritePage("demo.htm", "<a href='second.htm' style='display:block;height:300px'>next</a>");
+        WritePage("second.htm", "second");
+        auto dlg = OpenOn("demo.htm");
+        QVERIFY(dlg);
+        CWebBrowser* browser = Browser(*dlg);
+        QSignalSpy spy(browser, &CWebBrowser::NavigateComplete);
+        const auto step = [&](const std::function<void()>& action, const std::string& page) {
+            const qsizetype before = spy.count();
+            action();
+            QTRY_VERIFY_WITH_TIMEOUT(spy.count() > before, kLoadTimeout);
+            QCOMPARE(spy.last().at(0).toString(), FullPath(page));
+            QCOMPARE(Status(*dlg), FullPath(page));
+        };
+        // A real click: going back passes over pages the user never touched.
+        step([&] { QTest::mouseClick(browser->focusProxy(), Qt::LeftButton, {}, QPoint(20, 20)); },
+             "second.htm");
+        if (QTest::currentTestFailed()) return;
+        step([&] { Button(*dlg, "m_btnBack")->click(); }, "demo.htm");
+        if (QTest::currentTestFailed()) return;
+        step([&] { Button(*dlg, "m_btnForward")->click(); }, "second.htm");
+        if (QTest::currentTestFailed()) return;
+        step([&] { Button(*dlg, "m_btnHome")->click(); }, "demo.htm");
+    }
+
+    void layout_data() {
+        QTest::addColumn<QSize>("asked");
+        QTest::addColumn<QSize>("client");
+        QTest::newRow("800 x 600") << QSize(800, 600) << QSize(800, 600);
+        QTest::newRow("too small") << QSize(300, 200) << QSize(400, 400);
+        QTest::newRow("too narrow") << QSize(350, 700) << QSize(400, 700);
+    }
+    void layout() {
+        QFETCH(QSize, asked);
+        QFETCH(QSize, client);
+        const int cx = client.width();
+        const int cy = client.height();
+        WritePage("demo.htm", "x");
+        auto dlg = OpenOn("demo.htm");
+        QVERIFY(dlg);
+        dlg->setWindowState(Qt::WindowNoState);
+        dlg->resize(asked);
+        QTRY_COMPARE(dlg->size(), client);
+        QCOMPARE(Browser(*dlg)->geometry(), QRect(0, 0, cx, cy - 50));
+        QCOMPARE(Button(*dlg, "m_btnBack")->geometry(), QRect(10, cy - 30, 30, 25));
+        QCOMPARE(Button(*dlg, "m_btnHome")->geometry(), QRect(40, cy - 30, 30, 25));
+        QCOMPARE(Button(*dlg, "m_btnForward")->geometry(), QRect(70, cy - 30, 30, 25));
+        QCOMPARE(dlg->findChild<QLabel*>("m_status")->geometry(), QRect(105, cy - 30, cx - 200, 25));
+        QCOMPARE(Button(*dlg, "m_btnOk")->geometry(), QRect(cx - 90, cy - 30, 80, 25));
+    }
+
+    void missingPage_data() {
+        QTest::addColumn<QString>("page");
+        QTest::newRow("file") << "missing.htm";
+        QTest::newRow("folder") << "help/default.htm";
+    }
+    void missingPage() {
+        QFETCH(QString, page);
+        CResultsDlg dlg;
+        dlg.m_strPage = page.toStdString();
+        dlg.show();
+        QCOMPARE(m_box->Shown().size(), size_t(1));
+        const ShownBox box = m_box->Shown().front();
+        QCOMPARE(QString::fromStdString(box.text), page + " wurde nicht gefunden.");
+        QCOMPARE(box.caption, AppName());
+        QCOMPARE(box.icon, MsgIcon::Stop);
+        QCOMPARE(box.buttons, MsgButtons::Ok);
+        QCOMPARE(dlg.windowTitle(), "velmor Netzspurer - " + page);
+        QVERIFY(dlg.isMaximized());
+        QVERIFY(Browser(dlg)->url().isEmpty());
+        QVERIFY(Status(dlg).isEmpty());
+
+        // The start-page button still tries the name as the caller gave it: first
+        // the browser's error page, then the page once it is there.
+        QSignalSpy spy(Browser(dlg), &CWebBrowser::NavigateComplete);
+        Button(dlg, "m_btnHome")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), qsizetype(1), kLoadTimeout);
+        QCOMPARE(Status(dlg), FullPath(page.toStdString()));
+        WritePage(page.toStdString(), "late");
+        Button(dlg, "m_btnHome")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), qsizetype(2), kLoadTimeout);
+        QCOMPARE(Status(dlg), FullPath(page.toStdString()));
+        QCOMPARE(QString::fromStdString(dlg.m_strPage), page);
+    }
+
+    void directoryIsNoPage() {
+        std::filesystem::create_directory("demo.htm");
+        CResultsDlg dlg;
+        dlg.m_strPage = "demo.htm";
+        dlg.show();
+        QCOMPARE(m_box->Texts(), std::vector<std::string>{"Zugriff auf demo.htm wurde verweigert."});
+        QCOMPARE(m_box->Shown().front().icon, MsgIcon::Stop);
+        QCOMPARE(dlg.m_strPage, std::string("demo.htm"));
+        QVERIFY(Browser(dlg)->url().isEmpty());
+    }
+
+    void ends_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("result");
+        QTest::newRow("Ok") << "ok" << int(QDialog::Accepted);
+        QTest::newRow("Enter") << "enter" << int(QDialog::Accepted);
+        QTest::newRow("Escape") << "escape" << int(QDialog::Rejected);
+        QTest::newRow("close box") << "close" << int(QDialog::Rejected);
+    }
+    void ends() {
+        QFETCH(QString, how);
+        QFETCH(int, result);
+        WritePage("demo.htm", "x");
+        CResultsDlg dlg;
+        dlg.m_strPage = "demo.htm";
+        dlg.setResult(-1);
+        QTimer::singleShot(0, &dlg, [&] {
+            if (how == "ok") Button(dlg, "m_btnOk")->click();
+            if (how == "enter") QTest::keyClick(&dlg, Qt::Key_Return);
+            if (how == "escape") QTest::keyClick(&dlg, Qt::Key_Escape);
+            if (how == "close") dlg.close();
+        });
+        QCOMPARE(dlg.exec(), result);
+        QVERIFY(!dlg.isVisible());
+    }
+
+    void downloadsAskWhereToSave() {
+        const std::string bytes("PK\x03\x04 not really a zip", 24);
+        WritePage("demo.htm", "<a id='zip' href='pack.zip'>zip</a>");
+        WriteFileBytes("pack.zip", bytes);
+        std::filesystem::create_directory("saved");
+        auto dlg = OpenOn("demo.htm");
+        QVERIFY(dlg);
+        CWebBrowser* browser = Browser(*dlg);
+        const QString downloads = browser->page()->profile()->downloadPath();
+        const QStringList here = Listing(QDir::currentPath());
+        const QStringList there = Listing(downloads);
+        QSignalSpy navigations(browser, &CWebBrowser::NavigateComplete);
+        QStringList asked;
+        QString answer;  // cancel first
+        browser->SetSaveFileAsker([&](QWidget*, const QString& suggested) {
+            asked << suggested;
+            return answer;
+        });
+        const auto clickZip = [&] { browser->page()->runJavaScript("document.getElementById('zip').click()"); };
+
+        clickZip();
+        QTRY_COMPARE_WITH_TIMEOUT(asked.size(), qsizetype(1), kLoadTimeout);
+        QCOMPARE(QFileInfo(asked.front()).fileName(), QString("pack.zip"));
+        QTest::qWait(1000);
+        QCOMPARE(Listing(QDir::currentPath()), here);
+        QCOMPARE(Listing(downloads), there);
+        // Not a navigation: the viewer still shows the page with the link.
+        QCOMPARE(navigations.count(), 0);
+
+        answer = FullPath("saved/copy.zip");
+        clickZip();
+        QTRY_COMPARE_WITH_TIMEOUT(ReadFileBytes("saved/copy.zip"), bytes, kLoadTimeout);
+        QCOMPARE(asked.size(), qsizetype(2));
+    }
+};
+
+QTEST_MAIN(ResultsDlgTest)
+#include "results_dlg_test.moc"
