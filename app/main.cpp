@@ -1,2 +1,33 @@
+// Netzspurer: starts the network library and runs the project list until it closes.
+#include <curl/curl.h>
+#include <unistd.h>
+
 #include <QApplication>
-int main(int argc, char** argv) { QApplication app(argc, argv); return 0; }
+#include <QByteArray>
+#include <QCoreApplication>
+
+#include "app/Help.h"
+#include "app/ProjectListDlg.h"
+#include "app/QtMessageBox.h"
+
+int main(int argc, char** argv) {
+    // The browser engine refuses to start its sandbox as root.
+    if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", QByteArray("1"));
+    // The results viewer's browser engine shares OpenGL contexts with the widgets.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        AppMessageBox().Show("Fehler beim Initialisieren der Windows-Sockets.", AppName(),
+                             MsgIcon::Exclamation, MsgButtons::Ok);
+        return 1;
+    }
+    InstallHelpKey(app);
+
+    {
+        CProjectListDlg projects;
+        projects.exec();
+    }
+    curl_global_cleanup();
+    return 0;
+}
