@@ -1,1 +1,259 @@
-// (to be written)
+#include "crawl/CrawlState.h"
+
+#include <string_view>
+#include <vector>
+
+#include "project/AsciiText.h"
+
+StringList g_ExcludeList;
+StringList g_FailedUrls;
+PageRecord* g_PageList = nullptr;
+std::uint32_t g_PageCrc = 0;
+
+namespace {
+
+char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::uint64_t HashNoCase(std::string_view text) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (char c : text) h = (h ^ static_cast<unsigned char>(UpperChar(c))) * 1099511628211ull;
+    return h;
+}
+
+// Open addressing over flat arrays: one probe costs about one cache line and no
+// allocation, which keeps a step of a 100,000-page crawl as cheap as one of a
+// 10,000-page crawl. Neither table ever removes an entry before it is cleared.
+
+// Page records by URL, ignoring case. The URL is read from the record itself.
+class UrlTable {
+public:
+    PageRecord* Find(std::string_view url) const {
+        if (m_slots.empty()) return nullptr;
+        const std::uint64_t hash = HashNoCase(url);
+        for (std::size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            const Slot& slot = m_slots[i];
+            if (slot.record == nullptr) return nullptr;
+            if (slot.hash == hash && EqualsNoCase(slot.record->url, url)) return slot.record;
+        }
+    }
+
+    // The caller has made sure that no record with an equal URL is present.
+    void Insert(PageRecord* record) {
+        if ((m_count + 1) * 2 > m_slots.size()) Grow();
+        Place({HashNoCase(record->url), record});
+        ++m_count;
+    }
+
+    void Clear() {
+        m_slots.clear();
+        m_slots.shrink_to_fit();
+        m_mask = 0;
+        m_count = 0;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        PageRecord* record = nullptr;
+    };
+
+    void Place(const Slot& entry) {
+        std::size_t i = entry.hash & m_mask;
+        while (m_slots[i].record != nullptr) i = (i + 1) & m_mask;
+        m_slots[i] = entry;
+    }
+
+    void Grow() {
+        std::vector<Slot> old = std::move(m_slots);
+        m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        m_mask = m_slots.size() - 1;
+        for (const Slot& entry : old)
+            if (entry.record != nullptr) Place(entry);
+    }
+
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+    std::size_t m_count = 0;
+};
+
+// How many records carry each nonzero checksum. A checksum whose count drops to
+// 0 keeps its slot; there are never more of them than pages with hits.
+class CrcTable {
+public:
+    std::uint32_t Count(std::uint32_t crc) const {
+        const Slot* slot = Lookup(crc);
+        return slot == nullptr ? 0 : slot->count;
+    }
+
+    void Add(std::uint32_t crc) {
+        if (crc == 0) return;
+        if (Slot* slot = Lookup(crc)) {
+            ++slot->count;
+            return;
+        }
+        if ((m_used + 1) * 2 > m_slots.size()) Grow();
+        Place({crc, 1});
+        ++m_used;
+    }
+
+    void Remove(std::uint32_t crc) {
+        if (crc == 0) return;
+        if (Slot* slot = Lookup(crc); slot != nullptr && slot->count > 0) --slot->count;
+    }
+
+    void Clear() {
+        m_slots.clear();
+        m_slots.shrink_to_fit();
+        m_mask = 0;
+        m_used = 0;
+    }
+
+private:
+    struct Slot {
+        std::uint32_t crc = 0;  // 0: free
+        std::uint32_t count = 0;
+    };
+
+    static std::size_t Spread(std::uint32_t crc) {
+        return static_cast<std::size_t>((static_cast<std::uint64_t>(crc) * 0x9E3779B97F4A7C15ull) >> 32);
+    }
+
+    Slot* Lookup(std::uint32_t crc) const {
+        if (m_slots.empty() || crc == 0) return nullptr;
+        for (std::size_t i = Spread(crc) & m_mask;; i = (i + 1) & m_mask) {
+            const Slot& slot = m_slots[i];
+            if (slot.crc == crc) return const_cast<Slot*>(&slot);
+            if (slot.crc == 0) return nullptr;
+        }
+    }
+
+    void Place(const Slot& entry) {
+        std::size_t i = Spread(entry.crc) & m_mask;
+        while (m_slots[i].crc != 0) i = (i + 1) & m_mask;
+        m_slots[i] = entry;
+    }
+
+    void Grow() {
+        std::vector<Slot> old = std::move(m_slots);
+        m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        m_mask = m_slots.size() - 1;
+        for (const Slot& entry : old)
+            if (entry.crc != 0) Place(entry);
+    }
+
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+    std::size_t m_used = 0;
+};
+
+// Indexes beside the page list, so that neither the duplicate-page test nor the
+// duplicate-content test walks the list: a long crawl stays linear.
+struct PageIndex {
+    PageRecord* head = nullptr;  // g_PageList as this index last saw it
+    PageRecord* tail = nullptr;
+    UrlTable byUrl;
+    CrcTable crcCount;
+
+    void Clear() {
+        head = tail = nullptr;
+        byUrl.Clear();
+        crcCount.Clear();
+    }
+
+    // Anyone may drop the list by setting g_PageList to null, or hand-build one;
+    // the index then follows the list as it now stands instead of pointing into
+    // records it no longer owns.
+    void Sync() {
+        if (g_PageList == head && (tail == nullptr || tail->next == nullptr)) return;
+        Clear();
+        head = g_PageList;
+        for (PageRecord* r = g_PageList; r != nullptr; r = r->next) {
+            if (byUrl.Find(r->url) == nullptr) byUrl.Insert(r);  // the first of equal URLs wins, as a list walk would
+            crcCount.Add(r->crc);
+            if (r->hitKeys.size() != r->hits.size()) {
+                r->hitKeys.clear();
+                for (const std::string& hit : r->hits) r->hitKeys.insert(ToUpperAscii(hit));
+            }
+            tail = r;
+        }
+    }
+};
+
+PageIndex& Index() {
+    static PageIndex index;
+    return index;
+}
+
+std::string_view WithoutMark(std::string_view text, std::string_view marks) {
+    if (!text.empty() && marks.find(text[0]) != std::string_view::npos) text.remove_prefix(1);
+    return text;
+}
+
+// The record for `url` after AddPage's own mark removal, appended when missing;
+// null when nothing of the URL is left.
+PageRecord* FindOrAddPage(PageIndex& index, std::string_view url, bool& added) {
+    added = false;
+    const std::string_view page = WithoutMark(url, "*+-");
+    if (page.empty()) return nullptr;
+    if (PageRecord* known = index.byUrl.Find(page)) return known;
+
+    auto* record = new PageRecord;
+    record->url = std::string(page);
+    if (index.tail != nullptr)
+        index.tail->next = record;
+    else
+        g_PageList = record;
+    index.head = g_PageList;
+    index.tail = record;
+    index.byUrl.Insert(record);
+    added = true;
+    return record;
+}
+
+}  // namespace
+
+int AddPage(const std::string& url) {
+    PageIndex& index = Index();
+    index.Sync();
+    bool added = false;
+    FindOrAddPage(index, url, added);
+    return added ? 1 : 0;
+}
+
+void AddHit(const std::string& pageEntry, const std::string& hitUrl) {
+    if (pageEntry.empty()) return;
+    PageIndex& index = Index();
+    index.Sync();
+    const std::string_view page = WithoutMark(pageEntry, "!*+-");
+    PageRecord* record = index.byUrl.Find(page);
+    if (record == nullptr) {
+        // An entry with a second mark ("*+http://...") reduces here to a text that
+        // AddPage reduces once more; the hit belongs to whichever record AddPage
+        // found or made, never to a fresh look-up of the same text.
+        bool added = false;
+        record = FindOrAddPage(index, page, added);
+        if (record == nullptr) return;
+    }
+    if (!record->hitKeys.insert(ToUpperAscii(hitUrl)).second) return;
+    record->hits.push_back(hitUrl);
+    index.crcCount.Remove(record->crc);
+    record->crc = g_PageCrc;
+    index.crcCount.Add(record->crc);
+}
+
+int IsNewContent() {
+    PageIndex& index = Index();
+    index.Sync();
+    return index.crcCount.Count(g_PageCrc) != 0 ? 0 : 1;
+}
+
+void FreePageList() {
+    PageRecord* record = g_PageList;
+    while (record != nullptr) {
+        PageRecord* next = record->next;
+        delete record;
+        record = next;
+    }
+    g_PageList = nullptr;
+    Index().Clear();
+}

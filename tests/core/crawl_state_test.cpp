@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "crawl/CrawlState.h"
+#include "crawl/Crc.h"
+
+namespace {
+
+std::uint32_t CrcOf(const std::string& text, std::uint32_t initial = 0) {
+    BuildCrcTable();
+    return ComputeCrc(text.size(), initial, reinterpret_cast<const unsigned char*>(text.data()));
+}
+
+StringList PageUrls() {
+    StringList urls;
+    for (PageRecord* r = g_PageList; r != nullptr; r = r->next) urls.push_back(r->url);
+    return urls;
+}
+
+class CrawlStateTest : public ::testing::Test {
+protected:
+    void SetUp() override { TearDown(); }
+    void TearDown() override {
+        FreePageList();
+        g_PageCrc = 0;
+    }
+};
+
+}  // namespace
+
+TEST(CrcTest, KnownValuesAndHighBytes) {
+    EXPECT_EQ(CrcOf("abc"), 0x2C17398Cu);
+    EXPECT_EQ(CrcOf("", 0xDEADBEEFu), 0xDEADBEEFu);
+    EXPECT_EQ(CrcOf("123456789"), 0x89A1897Fu);
+    EXPECT_EQ(CrcOf("123456789", 0xFFFFFFFFu), 0x0376E6E7u);
+
+    // Bytes above 127 must not be sign-extended; checked against a bitwise checksum.
+    std::mt19937 gen(7);
+    std::string text(4096, '\0');
+    for (char& c : text) c = static_cast<char>(gen() & 0xFF);
+    std::uint32_t bitwise = 0;
+    for (unsigned char c : text) {
+        bitwise ^= static_cast<std::uint32_t>(c) << 24;
+        for (int bit = 0; bit < 8; ++bit) bitwise = (bitwise & 0x80000000u) ? (bitwise << 1) ^ 0x04C11DB7u : bitwise << 1;
+    }
+    EXPECT_EQ(CrcOf(text), bitwise);
+    EXPECT_EQ(CrcOf(text.substr(1000), CrcOf(text.substr(0, 1000))), bitwise);
+}
+
+TEST_F(CrawlStateTest, AddPageKeepsOneRecordPerUrlIgnoringCaseAndMark) {
+    const std::pair<std::string, int> steps[] = {
+        {"", 0}, {"http://host/a.htm", 1}, {"HTTP://HOST/A.HTM", 0}, {"*http://host/a.htm", 0},
+        {"+http://host/A.htm", 0}, {"-http://host/a.htm", 0}, {"*", 0},
+        {"http://host/a.htm/", 1}, {"http://host/a.htm?x", 1},  // slash and query make other pages
+    };
+    for (const auto& [url, expected] : steps) EXPECT_EQ(AddPage(url), expected) << url;
+    EXPECT_EQ(PageUrls(), (StringList{"http://host/a.htm", "http://host/a.htm/", "http://host/a.htm?x"}));
+}
+
+TEST_F(CrawlStateTest, AddHitAppendsMissingRecordAndStoresEachHitOnce) {
+    AddPage("http://host/first.htm");
+    g_PageCrc = 5;
+    AddHit("+http://host/second.htm", "http://host/x.zip");
+    g_PageCrc = 7;
+    AddHit("http://HOST/second.htm", "HTTP://HOST/X.ZIP");
+    ASSERT_EQ(PageUrls(), (StringList{"http://host/first.htm", "http://host/second.htm"}));
+    PageRecord* second = g_PageList->next;
+    EXPECT_EQ(second->hits, (StringList{"http://host/x.zip"}));
+    EXPECT_EQ(second->crc, 5u) << "the checksum moves only when a hit is added";
+    AddHit("!http://host/second.htm", "http://host/y.zip");
+    EXPECT_EQ(second->crc, 7u);
+    EXPECT_EQ(g_PageList->crc, 0u);
+}
+
+TEST_F(CrawlStateTest, AddHitWithDoublyMarkedEntryEnds) {
+    const std::pair<std::string, StringList> cases[] = {
+        {"*+http://host/a.htm", {"http://host/a.htm"}},
+        {"*-http://host/a.htm", {"http://host/a.htm"}},
+        {"*", {}},
+        {"*+", {}},
+    };
+    for (const auto& [entry, pages] : cases) {
+        FreePageList();
+        AddHit(entry, "x.zip");
+        EXPECT_EQ(PageUrls(), pages) << entry;
+        if (g_PageList != nullptr) {
+            EXPECT_EQ(g_PageList->hits, StringList{"x.zip"}) << entry;
+        }
+    }
+}
+
+TEST_F(CrawlStateTest, IsNewContentFollowsChecksumOfLatestHit) {
+    g_PageCrc = 111;
+    AddPage("http://host/nohits.htm");
+    EXPECT_EQ(IsNewContent(), 1) << "a page that yielded nothing hides no twin";
+    AddHit("http://host/p.htm", "a.zip");
+    EXPECT_EQ(IsNewContent(), 0);
+    g_PageCrc = 222;
+    AddHit("http://host/p.htm", "b.zip");
+    AddHit("http://host/q.htm", "c.zip");
+    g_PageCrc = 111;
+    EXPECT_EQ(IsNewContent(), 1) << "no record carries the first checksum any more";
+    AddHit("http://host/q.htm", "d.zip");
+    EXPECT_EQ(IsNewContent(), 0) << "a checksum given up and taken again counts again";
+    g_PageCrc = 222;
+    EXPECT_EQ(IsNewContent(), 0) << "p still carries it";
+    g_PageCrc = 0;
+    EXPECT_EQ(IsNewContent(), 1);
+    FreePageList();
+    g_PageCrc = 222;
+    EXPECT_EQ(IsNewContent(), 1);
+}
+
+TEST_F(CrawlStateTest, ManyPagesKeepOrderAndAreFoundIgnoringCase) {
+    constexpr int kPages = 5000;
+    for (int i = 0; i < kPages; ++i) {
+        g_PageCrc = static_cast<std::uint32_t>(i + 1);
+        AddHit("http://host/p" + std::to_string(i) + ".htm", "x.zip");
+    }
+    StringList urls = PageUrls();
+    ASSERT_EQ(urls.size(), static_cast<std::size_t>(kPages));
+    for (int i = 0; i < kPages; ++i) {
+        ASSERT_EQ(urls[static_cast<std::size_t>(i)], "http://host/p" + std::to_string(i) + ".htm");
+        ASSERT_EQ(AddPage("HTTP://HOST/P" + std::to_string(i) + ".HTM"), 0) << i;
+        g_PageCrc = static_cast<std::uint32_t>(i + 1);
+        ASSERT_EQ(IsNewContent(), 0) << i;
+    }
+}
+
+TEST_F(CrawlStateTest, ListDroppedOrLinkedOnByHandIsFollowed) {
+    g_PageCrc = 9;
+    AddHit("http://host/old.htm", "x.zip");
+    PageRecord* dropped = g_PageList;
+    g_PageList = nullptr;  // dropped without FreePageList
+    EXPECT_EQ(IsNewContent(), 1);
+    EXPECT_EQ(AddPage("http://host/old.htm"), 1);
+    delete dropped;
+
+    auto* extra = new PageRecord;
+    extra->url = "http://host/hand.htm";
+    extra->hits = {"y.zip"};
+    extra->crc = 9;
+    g_PageList->next = extra;
+    EXPECT_EQ(AddPage("HTTP://HOST/HAND.HTM"), 0);
+    EXPECT_EQ(IsNewContent(), 0);
+    AddHit("http://host/hand.htm", "Y.ZIP");
+    EXPECT_EQ(extra->hits, StringList{"y.zip"});
+    AddPage("http://host/new.htm");
+    EXPECT_EQ(PageUrls(), (StringList{"http://host/old.htm", "http://host/hand.htm", "http://host/new.htm"}));
+}

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "crawl/CrawlState.h"
+#include "crawl/Search.h"
+#include "project/ProjectData.h"
+
+namespace {
+
+// The values handed on are read back from the page list: with "All links" on, each
+// non-empty value is recorded as a hit "http://h/" + value and counted once.
+class LinkExtractionTest : public ::testing::Test {
+protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override {
+        Reset();
+        g_UrlList.clear();
+        g_AllLinks = 0;
+    }
+    void Reset() {
+        FreePageList();
+        g_UrlList = {"*http://h/"};
+        g_AllLinks = 1;
+        search.m_nHits = 0;
+        search.m_bRecursive = false;
+    }
+    StringList Values() const {
+        StringList values;
+        for (const std::string& hit : g_PageList ? g_PageList->hits : StringList{}) values.push_back(hit.substr(9));
+        return values;
+    }
+    CSearch search{std::unique_ptr<IPageFetcher>{}};
+};
+
+}  // namespace
+
+TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
+    const std::pair<std::string, StringList> cases[] = {
+        {R"(<a href="x.htm">)", {"x.htm"}},
+        {R"(<A HREF = "x.htm">)", {"x.htm"}},
+        {R"(<a HrEf=x.htm>)", {"x.htm"}},  // an unquoted last value stops at the ">"
+        {R"(<A HREF='x.htm'>)", {"'x.htm'"}},
+        {R"(<IMG SRC="pic.gif" LOWSRC="low.gif">)", {"pic.gif", "low.gif"}},
+        {R"(<BODY BACKGROUND="bg.gif">)", {}},
+        {R"(<META HTTP-EQUIV="Refresh" CONTENT="0; URL=next.htm">)", {"next.htm"}},
+        {R"(<A HREF="">)", {}},
+        {R"(<A HREF="my page.htm">)", {"my"}},
+        {R"(<A HREF=  ""x.htm"">)", {"x.htm"}},
+        {R"(<A HREF="a>b.htm">)", {"a"}},
+        {R"(<!-- <A HREF="old.htm"> -->)", {"old.htm"}},
+        {R"(<HR><P ALIGN=CENTER>)", {}},
+        {R"(text <A HREF="x.htm")", {"x.htm"}},
+        {"", {}},
+        {R"(no tags, href="x.htm")", {}},
+        {R"(href=x.htm <b>bold</b>)", {}},
+        {R"(<a href=1.htm><img src=2.gif><frame src="3.htm">)", {"1.htm", "2.gif", "3.htm"}},
+        {R"(<SRC=x.htm><ASRC=y.htm>)", {"y.htm"}},  // the name must end at position 4 or later
+        {"<A HREF\t=\"x.htm\"><A\tHREF=\"y.htm\">", {"y.htm"}},  // only a blank may precede the "="
+        {R"(<A HREF="a.htm?url=b.htm"><A HREF=c.htm?URL=d.htm>)", {"a.htm?url=b.htm", "c.htm?URL=d.htm"}},
+        {R"(<A TITLE="see URL=z.htm" HREF="y.htm">)", {"z.htm", "y.htm"}},
+        {R"(<A HREF="a&amp;b.htm">)", {"a&amp;b.htm"}},
+    };
+    for (const auto& [page, values] : cases) {
+        Reset();
+        search.ExtractLinks(page);
+        EXPECT_EQ(Values(), values) << page;
+        EXPECT_EQ(search.m_nHits, static_cast<int>(values.size())) << page;
+    }
+}
+
+TEST_F(LinkExtractionTest, RepeatedLinksAreAllHandedOnInOrder) {
+    std::string page;
+    StringList expected;
+    for (int i = 0; i < 5000; ++i) {
+        expected.push_back("f" + std::to_string(i) + ".zip");
+        page += "<p>filler</p><a class=\"c\" href=\"" + expected.back() + "\">x</a>";
+    }
+    search.ExtractLinks(page + R"(<a href="f0.zip">)");
+    EXPECT_EQ(Values(), expected);
+    EXPECT_EQ(search.m_nHits, 5001);
+}

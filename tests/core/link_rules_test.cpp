@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <tuple>
+
+#include "crawl/CrawlState.h"
+#include "crawl/Search.h"
+#include "crawl/UrlParser.h"
+#include "project/ProjectData.h"
+
+namespace {
+
+PageRecord* Record(const std::string& url) {
+    for (PageRecord* r = g_PageList; r != nullptr; r = r->next)
+        if (r->url == url) return r;
+    return nullptr;
+}
+
+StringList HitsOf(const std::string& url) { return Record(url) ? Record(url)->hits : StringList{}; }
+StringList Queue() { return StringList(g_UrlList.begin(), g_UrlList.end()); }
+
+class LinkRulesTest : public ::testing::Test {
+protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+    // Leaves `entry` as the page in process, alone in the queue.
+    void Reset(const std::string& entry = "") {
+        g_UrlList.clear();
+        if (!entry.empty()) g_UrlList.push_back(entry);
+        g_ExcludeList.clear();
+        g_ResourcePatterns.clear();
+        g_AllLinks = 0;
+        g_PageCrc = 0;
+        FreePageList();
+        search.m_nHits = 0;
+        search.m_strBase.clear();
+        search.m_bRecursive = true;
+    }
+    CSearch search{std::unique_ptr<IPageFetcher>{}};
+};
+
+}  // namespace
+
+TEST(UrlParserTest, SplitsAuthorityHostAndPath) {
+    struct Case {
+        std::string url, authority, host, path;
+    } cases[] = {
+        {"http://host/a/b.htm", "host", "host", "/a/b.htm"},
+        {"http://user:pw@host:8080/a?b=/c", "user:pw@host:8080", "host", "/a?b=/c"},
+        {"HTTP://Host", "Host", "Host", ""},
+        {"http://host?x=1", "host", "host", "?x=1"},
+        {"http://[::1]:80/x", "[::1]:80", "[::1]", "/x"},
+        {"www.host.com/a.htm", "", "", ""},
+        {"go.cgi?to=http://other/x", "", "", ""},  // no scheme in front of "://"
+    };
+    for (const Case& c : cases) {
+        ParsedUrl p = ParseUrl(c.url);
+        EXPECT_EQ(std::tie(p.authority, p.host, p.path), std::tie(c.authority, c.host, c.path)) << c.url;
+    }
+}
+
+// With "All links" on and nothing followed, the hit is the link as HandleLink made it absolute.
+TEST_F(LinkRulesTest, ResolvesLinksAgainstPage) {
+    struct Case {
+        std::string page, link, expected;
+    } cases[] = {
+        {"http://host/a/b/c.htm", "d.htm", "http://host/a/b/d.htm"},
+        {"http://host/a/b/c.htm", "./d.htm", "http://host/a/b/d.htm"},
+        {"http://host/a/b/c.htm", " \t d.htm", "http://host/a/b/d.htm"},
+        {"http://host/a/b/c.htm", "/x/y.htm", "http://host/x/y.htm"},
+        {"http://host/a/b/c.htm", "../d.htm", "http://host/a/d.htm"},
+        {"http://host/a/b/c.htm", "../../d.htm", "http://host/d.htm"},
+        {"http://host/a/b/c.htm", "../../../d.htm", "http://host/d.htm"},
+        {"http://host/a/b/c.htm", "/../d.htm", "http://host/d.htm"},
+        {"http://host/a/b/c.htm", "../x", "http://host/a/b/../x"},
+        {"http://host/a/b/c.htm?q=1", "d.htm", "http://host/a/b/d.htm"},
+        {"http://host/a/b/", "../d.htm", "http://host/a/d.htm"},
+        {"http://host/a/b", "d.htm", "http://host/a/b/d.htm"},
+        {"http://www.host.com", "d.htm", "http://www.host.com/d.htm"},
+        {"http://host.com?a.b", "d.htm", "http://host.com/d.htm"},
+        {"http://host:8080/a/c.htm", "x.htm", "http://host:8080/a/x.htm"},
+        {"http://host:8080/a/c.htm", "/x.htm", "http://host:8080/x.htm"},
+        {"http://host:8080/a/c.htm", "../x.htm", "http://host:8080/x.htm"},
+        {"http://u:p@host:81/a/c.htm", "/x.htm", "http://u:p@host:81/x.htm"},
+        {"+http://host/a/b/c.htm", "d.htm", "http://host/a/b/d.htm"},
+        {"*http://host/a/b/c.htm", "../d.htm", "http://host/a/d.htm"},
+        {"-http://host/a/b/c.htm", "/d.htm", "http://host/d.htm"},
+        {"http://host/a/c.htm", "HTTP://HOST/z.htm", "HTTP://HOST/z.htm"},
+    };
+    for (const Case& c : cases) {
+        Reset(c.page);
+        g_AllLinks = 1;
+        search.m_bRecursive = false;
+        search.HandleLink(c.link);
+        EXPECT_EQ(HitsOf(c.page[0] == 'h' ? c.page : c.page.substr(1)), StringList{c.expected}) << c.page << " + " << c.link;
+    }
+}
+
+TEST_F(LinkRulesTest, FollowsOnlySameHostPages) {
+    const std::pair<std::string, std::string> cases[] = {  // link, queued ("" = not followed)
+        {"d.htm", "http://host/a/d.htm"},
+        {"http://host/a/b", "http://host/a/b"},
+        {"http://host/a/", "http://host/a/"},
+        {"HTTP://HOST/z.htm", "HTTP://HOST/z.htm"},
+        {"http://host//a///b.htm", "http://host/a/b.htm"},
+        {"x.htm#top", "http://host/a/x.htm"},
+        {"x.htm\"junk", "http://host/a/x.htm"},
+        {"x.aspx", "http://host/a/x.aspx"},
+        {"x.pl", "http://host/a/x.pl"},
+        {"http://host/file.zip", ""}, {"x.php", ""}, {"http://other/x.htm", ""},
+        {"https://host/x.htm", ""}, {"ftp://host/x.htm", ""}, {"mailto:a@host.htm", ""},
+        {"http://host/cgi-bin/x.pl", ""}, {"http://host/prog.exe", ""}, {"http://host/lib.dll/x.htm", ""},
+        {"http://host/_vti_bin/x.htm", ""}, {"http://host/a(1).htm", ""}, {"http://host/a|b.htm", ""},
+        {"http://host/a{b}.htm", ""}, {"http://host/a\\b.htm", ""}, {"JavaScript:go('x.htm')", ""},
+        {"go.cgi?to=https://x/", ""},
+    };
+    for (const auto& [link, queued] : cases) {
+        Reset("http://host/a/c.htm");
+        search.HandleLink(link);
+        StringList expected{"http://host/a/c.htm"};
+        if (!queued.empty()) expected.push_back(queued);
+        EXPECT_EQ(Queue(), expected) << link;
+        EXPECT_EQ(g_PageList != nullptr, !queued.empty()) << link;
+    }
+    Reset("http://www.host.com/a/c.htm");
+    search.HandleLink("http://www.host.com");  // ends in a dotted host name, no page extension
+    EXPECT_EQ(Queue().size(), 1u);
+}
+
+TEST_F(LinkRulesTest, HitsAreRecordedAsNormalisedAndCountedPerPattern) {
+    struct Case {
+        StringList patterns;
+        int allLinks;
+        std::string link, hit;  // hit "" = none recorded
+        int count;
+    } cases[] = {
+        {{".zip"}, 0, "X.ZIP", "http://host/a/X.ZIP", 1},
+        {{".ZIP", ".Z"}, 0, "x.zip", "http://host/a/x.zip", 2},
+        {{".ZIP"}, 0, "d.htm", "", 0},
+        {{"", ".ZIP"}, 0, "d.htm", "http://host/a/d.htm", 1},
+        {{"", ".ZIP"}, 0, "x.zip", "http://host/a/x.zip", 2},
+        {{".HTM"}, 0, "x.htm#top", "http://host/a/x.htm#top", 1},
+        {{".ZIP"}, 0, "http://host//a///b.zip", "http://host/a/b.zip", 1},
+        {{}, 1, "go.cgi?to=https://x/", "go.cgi?to=https:/x/", 1},
+        {{}, 1, "https://host/x.htm", "https://host/x.htm", 1},
+        {{}, 1, "mailto:someone", "mailto:someone", 1},
+        {{".ZIP"}, 0, "mailto:someone", "", 0},
+        {{".ZIP"}, 1, "d.htm", "http://host/a/d.htm", 1},
+        {{".ZIP"}, 0, "http://other//z.zip", "http://other//z.zip", 1},  // another host: as written
+        {{".ZIP", ".EXE"}, 0, "http://other/a.zip.exe", "http://other/a.zip.exe", 2},
+        {{}, 1, "http://other/page.htm", "http://other/page.htm", 1},
+        {{".ZIP"}, 0, "redirect.htm?u=http://host/x.zip", "redirect.htm?u=http://host/x.zip", 1},
+    };
+    for (const Case& c : cases) {
+        Reset("+http://host/a/c.htm");
+        g_ResourcePatterns = c.patterns;
+        g_AllLinks = c.allLinks;
+        search.HandleLink(c.link);
+        EXPECT_EQ(HitsOf("http://host/a/c.htm"), c.hit.empty() ? StringList{} : StringList{c.hit}) << c.link;
+        EXPECT_EQ(search.m_nHits, c.count) << c.link;
+    }
+}
+
+TEST_F(LinkRulesTest, ExclusionsDropLinksButNotOffHostHits) {
+    const std::pair<StringList, std::string> cases[] = {  // exclusions, link; kept when it ends in "kept.zip"
+        {{"!private"}, "/PRIVATE/x.zip"}, {{"!private"}, "/public/kept.zip"},
+        {{"!"}, "x.zip"}, {{"!"}, "http://other/kept.zip"}, {{"!other"}, "http://other/kept.zip"},
+        {{"!x.zip"}, "https://host/x.zip"}, {{""}, "kept.zip"}, {{"!nothing", "!/A/"}, "x.zip"},
+    };
+    for (const auto& [exclusions, link] : cases) {
+        Reset("http://host/a/c.htm");
+        g_ResourcePatterns = {".ZIP"};
+        g_ExcludeList = exclusions;
+        search.HandleLink(link);
+        const int kept = link.ends_with("kept.zip") ? 1 : 0;
+        EXPECT_EQ(HitsOf("http://host/a/c.htm").size(), static_cast<std::size_t>(kept)) << link;
+        EXPECT_EQ(search.m_nHits, kept) << link;
+    }
+    Reset("http://host/a/c.htm");
+    g_ExcludeList = {"!"};
+    search.HandleLink("d.htm");
+    EXPECT_EQ(Queue().size(), 1u) << "an excluded page is not followed either";
+}
+
+TEST_F(LinkRulesTest, QueueRunsDepthFirstAndHoldsEachPageOnce) {
+    Reset("http://host/a/c.htm");
+    g_UrlList.push_back("http://host/later.htm");
+    for (const char* link : {"one.htm", "two.htm", "ONE.HTM", "one.htm", "c.htm"}) search.HandleLink(link);
+    // The start page has no record while it has yielded no hit, so a link to it queues it again.
+    EXPECT_EQ(Queue(), (StringList{"http://host/a/c.htm", "http://host/a/c.htm", "http://host/a/two.htm",
+                                   "http://host/a/one.htm", "http://host/later.htm"}));
+}
+
+TEST_F(LinkRulesTest, BaseRestrictionNonRecursiveEntryAndMissingPage) {
+    Reset("-http://host/a/c.htm");
+    search.m_strBase = "http://host/a/";
+    for (const char* link : {"http://host/b/x.htm", "/b/y.htm", "http://HOST/a/z.htm", "x.htm"}) search.HandleLink(link);
+    EXPECT_EQ(Queue(), (StringList{"-http://host/a/c.htm", "-http://host/a/x.htm"}));
+
+    Reset("*http://host/a/c.htm");
+    search.m_bRecursive = false;
+    g_ResourcePatterns = {".HTM"};
+    search.HandleLink("d.htm");
+    EXPECT_EQ(Queue(), StringList{"*http://host/a/c.htm"});
+    EXPECT_EQ(HitsOf("http://host/a/c.htm"), StringList{"http://host/a/d.htm"});
+
+    Reset();
+    g_AllLinks = 1;
+    search.HandleLink("d.htm");
+    search.ClassifyLink("http://host/d.htm");
+    EXPECT_TRUE(g_UrlList.empty());
+    EXPECT_EQ(search.m_nHits, 0);
+}
+
+TEST_F(LinkRulesTest, SameLinkOnTwoPagesIsRecordedUnderEach) {
+    g_ResourcePatterns = {".ZIP"};
+    for (const char* page : {"http://host/one.htm", "http://host/two.htm"}) {
+        g_UrlList = {page};
+        search.HandleLink("http://host/x.zip");
+        EXPECT_EQ(HitsOf(page), StringList{"http://host/x.zip"});
+    }
+    EXPECT_EQ(search.m_nHits, 2);
+}
+
+TEST_F(LinkRulesTest, WholePageThroughExtractionAndRules) {
+    const std::string page =
+        R"html(<html><head><meta http-equiv="refresh" content="30; URL=index.htm">)html"
+        R"html(<link rel="stylesheet" href="/style.css"></head><body background="bg.gif">)html"
+        R"html(<img src="logo.gif" lowsrc="logo-low.gif"><a href="files/tool.zip">Tool</a>)html"
+        R"html(<a href="../setup.exe">Setup</a> <a href="http://mirror.example/tool.zip">Mirror</a>)html"
+        R"html(<a href="http://mirror.example/more.htm">More</a> <a href="sub/">Sub</a>)html"
+        R"html(<a href="news.htm#latest">News</a> <a href=files/TOOL.ZIP>again</a>)html"
+        R"html(<a href="private/secret.zip">Secret</a> <a href="https://host/secure.htm">Secure</a>)html"
+        R"html(<a href="mailto:me@host">Mail</a> <!-- <a href="old.htm"> -->)html"
+        R"html(<a href="javascript:open('pop.htm')">Pop</a></body></html>)html";
+    Reset("http://host/dl/index.htm");
+    g_UrlList.push_back("http://host/queued-before.htm");
+    g_ResourcePatterns = {".ZIP", ".EXE", ".GIF"};
+    g_ExcludeList = {"!/private/"};
+    g_PageCrc = 77;
+    AddPage("http://host/dl/index.htm");
+
+    search.ExtractLinks(page);
+
+    EXPECT_EQ(Queue(), (StringList{"http://host/dl/index.htm", "http://host/dl/old.htm", "http://host/dl/news.htm",
+                                   "http://host/dl/sub/", "http://host/queued-before.htm"}));
+    EXPECT_EQ(HitsOf("http://host/dl/index.htm"),
+              (StringList{"http://host/dl/logo.gif", "http://host/dl/logo-low.gif", "http://host/dl/files/tool.zip",
+                          "http://host/setup.exe", "http://mirror.example/tool.zip"}));
+    EXPECT_EQ(search.m_nHits, 6);  // the second tool.zip is counted, not stored
+    EXPECT_EQ(g_PageList->crc, 77u);
+    StringList pages;
+    for (PageRecord* r = g_PageList; r != nullptr; r = r->next) pages.push_back(r->url);
+    EXPECT_EQ(pages, (StringList{"http://host/dl/index.htm", "http://host/dl/sub/", "http://host/dl/news.htm",
+                                 "http://host/dl/old.htm"}));
+}
