@@ -62,12 +62,28 @@ public:
 
 private:
     friend unsigned SearchThreadProc(CSearch* search);
+    // The true counters: pages = queue entries taken so far.
     void ReportCounters();
+    // The session's status texts pass through here, so that none reaches the
+    // host once the search has been asked to stop.
+    class StatusGate : public IStatusTarget {
+    public:
+        explicit StatusGate(CSearch& search) : m_search(search) {}
+        void SetStatusText(const std::string& text) override;
+    private:
+        CSearch& m_search;
+    };
+    // Reads one page into `content`; false when the entry's step ends here
+    // (the page failed, or the search was stopped).
+    bool FetchPage(const std::string& url, std::string& content);
+    void RemoveEntryInProcess();
+    IMessageBox& Box();
 
     std::atomic<bool> m_stop{false};
     std::unique_ptr<IPageFetcher> m_Session;
     ISearchProgress* m_progress = nullptr;
     IMessageBox* m_box = nullptr;
+    StatusGate m_status{*this};
     std::thread m_pThread;
     std::atomic<bool> m_running{false};
 };

@@ -1,1 +1,166 @@
-// (to be written)
+// The crawl worker: takes the queue's entries one by one, fetches each page,
+// counts what it reads and hands the text to the link rules.
+//
+// The host may ask the worker to stop at any time. From the moment the worker
+// sees the request it leaves everything as it is: no counter, list, queue entry
+// or progress call changes any more, so the host finds whole lists when it
+// writes the report or frees them. The flag is therefore tested after every
+// call that can take time and before every change.
+
+#include "app/MessageBox.h"
+#include "crawl/CrawlState.h"
+#include "crawl/Crc.h"
+#include "crawl/Search.h"
+#include "project/AsciiText.h"
+
+namespace {
+
+// The directory a "+" entry restricts the crawl to. A last segment with a dot
+// names a file, so the base is the URL up to its last slash; otherwise the URL
+// (without its query) is itself the directory.
+std::string BaseOfPlusEntry(const std::string& url) {
+    const std::string b = url.substr(0, url.find('?'));
+    if (b.empty()) return b;
+    std::size_t i = b.size() - 1;
+    while (i > 0 && b[i] != '/' && b[i] != '.') --i;
+    if (b[i] != '.') return b;
+    // Cut at the last slash of the whole URL, query included, so a query that
+    // holds a slash keeps part of itself in the base.
+    return url.substr(0, url.rfind('/'));
+}
+
+// An entry as it is shown and listed as failed: leading blanks and the crawl
+// marks removed.
+std::string WithoutMarks(const std::string& entry) {
+    std::string url = TrimLeft(entry);
+    if (!url.empty() && url[0] == '*') url.erase(0, 1);
+    if (!url.empty() && url[0] == '-') url.erase(0, 1);
+    if (!url.empty() && url[0] == '+') url.erase(0, 1);
+    return url;
+}
+
+void CloseQuietly(IPageFile& file) {
+    try {
+        file.Close();
+    } catch (const std::exception&) {
+        // The page has been read to its end; a failure to close changes nothing of it.
+    }
+}
+
+}  // namespace
+
+void CSearch::StatusGate::SetStatusText(const std::string& text) {
+    if (m_search.m_stop) return;
+    if (m_search.m_progress != nullptr) m_search.m_progress->SetStatusText(text);
+}
+
+void CSearch::RemoveEntryInProcess() {
+    if (m_stop) return;
+    if (!g_UrlList.empty()) g_UrlList.pop_front();
+}
+
+void CSearch::ReportCounters() {
+    if (m_stop || m_progress == nullptr) return;
+    // m_nPages runs one ahead of the entries taken once an entry's step is done.
+    m_progress->CountersChanged(m_nPages - 1, m_nHits, m_nBytes);
+}
+
+bool CSearch::FetchPage(const std::string& url, std::string& content) {
+    std::unique_ptr<IPageFile> file;
+    // Every exception of the fetcher counts as a page that could not be fetched:
+    // InternetError is the expected one, anything else must not end the process.
+    try {
+        if (m_stop) return false;
+        file = m_Session->OpenURL(url);
+        if (m_stop) return false;
+        if (file) {
+            if (m_progress != nullptr) m_progress->UrlOpened(url);
+            std::string line;
+            while (file->ReadString(line)) {
+                // A line that arrives after the stop was asked for is not counted.
+                if (m_stop) return false;
+                m_nBytes += static_cast<std::int64_t>(line.size());
+                content += line;
+                if (m_progress != nullptr) m_progress->CountersChanged(m_nPages, m_nHits, m_nBytes);
+            }
+            if (m_stop) return false;
+            CloseQuietly(*file);
+            return true;
+        }
+    } catch (const std::exception&) {
+        // The transfer of a stopped search ends in an error too; that is no failed URL.
+        if (m_stop) return false;
+        // The text read so far is dropped; its bytes stay counted.
+        content.clear();
+        g_FailedUrls.push_back(url);
+        RemoveEntryInProcess();
+        return false;
+    }
+    Box().Show("WinSock: URL could not be opened!", "Error", MsgIcon::Stop, MsgButtons::Ok);
+    // Nothing to read: the entry leaves the queue like an empty page.
+    return true;
+}
+
+void CSearch::ProcessUrl(std::string entry) {
+    if (m_stop) return;
+    if (!entry.empty() && entry[0] == '!') {
+        RemoveEntryInProcess();
+        return;
+    }
+    std::string url = TrimLeft(entry);
+    if (url.size() < 8) {
+        RemoveEntryInProcess();
+        return;
+    }
+    if (url[0] == '*') {
+        m_bRecursive = false;
+        url.erase(0, 1);
+    } else {
+        m_bRecursive = true;
+    }
+    // "-" marks a page found below a "+" entry: its base stays in force.
+    if (!url.empty() && url[0] == '-') {
+        url.erase(0, 1);
+    } else {
+        m_strBase.clear();
+    }
+    if (!url.empty() && url[0] == '+') {
+        url.erase(0, 1);
+        m_strBase = BaseOfPlusEntry(url);
+    }
+
+    std::string content;
+    if (!FetchPage(url, content)) return;
+    if (m_stop) return;
+    if (!content.empty()) {
+        g_PageCrc = ComputeCrc(content.size(), 0,
+                               reinterpret_cast<const unsigned char*>(content.data()));
+        if (IsNewContent() == 1 && !m_stop) ExtractLinks(content);
+    }
+    RemoveEntryInProcess();
+}
+
+unsigned SearchThreadProc(CSearch* search) {
+    BuildCrcTable();
+    while (!search->m_stop && !g_UrlList.empty()) {
+        const std::string entry = g_UrlList.front();
+        try {
+            search->ProcessUrl(entry);
+        } catch (const std::exception&) {
+            // Out of memory in the link rules, say: the page is given up like a
+            // page that failed, and the crawl goes on rather than ending the program.
+            if (!search->m_stop) {
+                g_FailedUrls.push_back(WithoutMarks(entry));
+                search->RemoveEntryInProcess();
+            }
+        }
+        if (search->m_stop) break;
+        ++search->m_nPages;
+        search->ReportCounters();
+    }
+    const bool finished = !search->m_stop;
+    if (finished) search->ReportCounters();
+    search->m_running = false;
+    if (finished && search->m_progress != nullptr) search->m_progress->SearchFinished();
+    return 0;
+}

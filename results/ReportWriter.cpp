@@ -1,1 +1,145 @@
-// (to be written)
+#include "results/ReportWriter.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/MessageBox.h"
+#include "crawl/CrawlState.h"
+
+namespace {
+
+constexpr const char* kHead =
+    "<html><head></head><body BGCOLOR=#000000><font face=\"Arial\" size=\"-1\">";
+constexpr const char* kTitleStart =
+    "<TABLE BORDER=1 cellspacing=0 cellpadding=0 WIDTH=100%><TR><TD BGCOLOR=#000000>"
+    "<FONT SIZE=-1 COLOR=#FFFFFF><B>Search results for ";
+constexpr const char* kTitleMiddle =
+    "</B></TD><TD BGCOLOR=#000000><FONT SIZE=-1 COLOR=#FFFFFF><B>";
+constexpr const char* kTitleEnd = "</B></TD></TR>";
+constexpr const char* kFirstRowStart = "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1><a href=\"";
+constexpr const char* kLinkMiddle = "\">";
+constexpr const char* kFirstRowMiddle =
+    "</a></FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"";
+constexpr const char* kFurtherRowStart =
+    "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"";
+constexpr const char* kRowEnd = "</a></FONT></TD></TR>";
+constexpr const char* kFooter =
+    "</TABLE><BR><font COLOR=#FFFFFF><center>automagically generated with velmor "
+    "Netzspurer<BR></center></font>";
+constexpr const char* kTail = "</font></body></html>";
+
+// Names from our own tables: strftime's %A and %B follow LC_TIME, and the
+// results page reads the same on every machine.
+constexpr const char* kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                     "Thursday", "Friday", "Saturday"};
+constexpr const char* kMonths[] = {"January", "February", "March",     "April",
+                                   "May",     "June",     "July",      "August",
+                                   "September", "October", "November", "December"};
+
+std::string TwoDigits(int n) {
+    std::string s;
+    s += static_cast<char>('0' + (n / 10) % 10);
+    s += static_cast<char>('0' + n % 10);
+    return s;
+}
+
+// The link is escaped in both places; the browser decodes the entities in the
+// attribute again, so the link still leads to the address that was found.
+void AppendLink(std::string& page, const std::string& url) {
+    const std::string escaped = EscapeHtml(url);
+    page += escaped;
+    page += kLinkMiddle;
+    page += escaped;
+}
+
+std::string BuildPage(const std::string& reportFile, const PageRecord* pages, std::time_t when) {
+    std::string page = kHead;
+    page += kTitleStart;
+    page += EscapeHtml(reportFile);
+    page += kTitleMiddle;
+    page += FormatReportDate(when);
+    page += kTitleEnd;
+    for (const PageRecord* p = pages; p != nullptr; p = p->next) {
+        if (p->hits.empty()) continue;
+        page += kFirstRowStart;
+        AppendLink(page, p->url);
+        page += kFirstRowMiddle;
+        AppendLink(page, p->hits.front());
+        page += kRowEnd;
+        for (std::size_t i = 1; i < p->hits.size(); ++i) {
+            page += kFurtherRowStart;
+            AppendLink(page, p->hits[i]);
+            page += kRowEnd;
+        }
+    }
+    page += kFooter;
+    page += kTail;
+    return page;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string EscapeHtml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string FormatReportDate(std::time_t when) {
+    std::tm t{};
+    if (localtime_r(&when, &t) == nullptr) return std::string();
+    std::string s = TwoDigits(t.tm_hour) + ":" + TwoDigits(t.tm_min) + ":" + TwoDigits(t.tm_sec);
+    s += ", ";
+    s += kWeekdays[(t.tm_wday % 7 + 7) % 7];
+    s += ", ";
+    s += kMonths[(t.tm_mon % 12 + 12) % 12];
+    s += " ";
+    s += TwoDigits(t.tm_mday);
+    s += ", ";
+    s += std::to_string(t.tm_year + 1900);
+    return s;
+}
+
+int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box) {
+    return WriteReport(reportFile, pages, box, std::time(nullptr));
+}
+
+int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box,
+                std::time_t when) {
+    const std::string page = BuildPage(reportFile, pages, when);
+    bool ok = false;
+    int fd = ::open(reportFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ok = WriteAll(fd, page);
+        // A failed close can mean the data never reached the disk (NFS, quota).
+        if (::close(fd) != 0) ok = false;
+    }
+    if (!ok) {
+        box.Show("Share violation!", "Error", MsgIcon::Stop, MsgButtons::Ok);
+        return 0;
+    }
+    return 1;
+}
