@@ -163,7 +163,9 @@ CProjectListDlg::CProjectListDlg(QWidget* parent)
     m_list->setViewMode(QListView::IconMode);
     m_list->setIconSize(QSize(kIconSize, kIconSize));
     m_list->setGridSize(QSize(96, 72));
-    m_list->setFlow(QListView::LeftToRight);
+    // Aligned left: the items run down the left edge in columns. A scroll bar
+    // appears only when they overflow, so that no project is out of reach.
+    m_list->setFlow(QListView::TopToBottom);
     m_list->setWrapping(true);
     m_list->setResizeMode(QListView::Adjust);
     m_list->setMovement(QListView::Static);

@@ -74,7 +74,7 @@ CResultsDlg::CResultsDlg(QWidget* parent) : QDialog(parent) {
     m_btnForward = NavigationButton(this, "m_btnForward");
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("m_status"));
-    m_status->setAlignment(Qt::AlignCenter);
+    m_status->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     // Addresses may hold "<" and "&"; they are shown as they are.
     m_status->setTextFormat(Qt::PlainText);
     m_btnOk = new QPushButton(QStringLiteral("Ok"), this);

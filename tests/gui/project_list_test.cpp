@@ -131,6 +131,16 @@ private slots:
         QCOMPARE(static_cast<qsizetype>(g_ProjectNames.size()), items.size() - 2);
     }
 
+    // The list is aligned left: the items fill a column down the left edge
+    // before the next column starts.
+    void itemsRunDownTheLeftEdge() {
+        Fixture f({"a.nsp"});
+        const QRect help = f.list->visualItemRect(f.list->item(0));
+        const QRect fresh = f.list->visualItemRect(f.list->item(1));
+        QCOMPARE(fresh.left(), help.left());
+        QVERIFY(fresh.top() >= help.bottom());
+    }
+
     void iconTellsWhetherResultsExist() {
         Fixture f({"plain.nsp", "found.nsp"});
         WriteFileBytes("found.htm", "<html></html>");
