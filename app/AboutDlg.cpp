@@ -5,8 +5,8 @@
 #include <QPalette>
 #include <QPushButton>
 
-#include "app/AppIcon.h"
-#include "app/DialogUnits.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 QLabel* AddLine(QWidget* parent, const DialogUnits& du, const char* text, int x, int y, int w) {

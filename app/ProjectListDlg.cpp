@@ -20,10 +20,10 @@
 #include <system_error>
 
 #include "app/AboutDlg.h"
-#include "app/AppIcon.h"
-#include "app/DialogUnits.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogUnits.h"
 #include "app/Help.h"
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/SearchDlg.h"
 #include "project/ProjectDlg.h"

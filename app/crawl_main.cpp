@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/Search.h"
 #include "crawl/SearchProgress.h"

@@ -8,7 +8,7 @@
 
 #include "app/Help.h"
 #include "app/ProjectListDlg.h"
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 
 int main(int argc, char** argv) {
     // The browser engine refuses to start its sandbox as root.

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/SearchSession.h"
 #include "project/ProjectData.h"

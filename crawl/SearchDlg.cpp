@@ -8,9 +8,9 @@
 #include <QShowEvent>
 #include <QThread>
 
-#include "app/AppIcon.h"
-#include "app/DialogUnits.h"
-#include "app/QtMessageBox.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogUnits.h"
+#include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
 #include "results/UrlErrorDlg.h"
 

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "crawl/Search.h"
 #include "crawl/SearchProgress.h"
 

@@ -9,11 +9,11 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <system_error>
 
 #include "crawl/LineSplitter.h"
+#include "ui/ProgramName.h"
 
 namespace {
 
@@ -101,17 +101,6 @@ std::string PrepareUrl(const std::string& url) {
 }
 
 }  // namespace
-
-std::string ProgramFileName() {
-    std::error_code ec;
-    std::string path = std::filesystem::read_symlink("/proc/self/exe", ec).string();
-    // A program file replaced while it runs (an update, a rebuild) still names itself.
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (path.size() > kDeleted.size() && path.ends_with(kDeleted))
-        path.resize(path.size() - kDeleted.size());
-    std::string name = std::filesystem::path(path).filename().string();
-    return name.empty() ? "netzspurer" : name;
-}
 
 std::string CSearchSession::StatusText(int code, const char* info) {
     const char* text = "NOOP";

@@ -26,6 +26,3 @@ public:
 private:
     std::unique_ptr<Impl> m_impl;
 };
-
-// The name of the running program file, used as the HTTP agent string.
-std::string ProgramFileName();

@@ -7,7 +7,7 @@
 // writes the report or frees them. The flag is therefore tested after every
 // call that can take time and before every change.
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/Crc.h"
 #include "crawl/Search.h"

@@ -19,9 +19,9 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 
-#include "app/AppIcon.h"
-#include "app/DialogUnits.h"
-#include "app/QtMessageBox.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogUnits.h"
+#include "ui/QtMessageBox.h"
 #include "project/AsciiText.h"
 #include "project/ProjectData.h"
 #include "project/ProjectFile.h"

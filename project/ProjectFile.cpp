@@ -11,7 +11,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "project/AsciiText.h"
 #include "project/ProjectData.h"
 #include "project/UrlEntry.h"

@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
 
 namespace {

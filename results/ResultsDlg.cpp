@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
-#include "app/AppIcon.h"
-#include "app/DialogUnits.h"
-#include "app/QtMessageBox.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogUnits.h"
+#include "ui/QtMessageBox.h"
 #include "results/WebBrowser.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "app/AppIcon.h"
-#include "app/DialogUnits.h"
-#include "app/QtMessageBox.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogUnits.h"
+#include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
 
 CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "crawl/LineSplitter.h"
+#include "ui/ProgramName.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 

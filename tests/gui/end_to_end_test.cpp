@@ -16,7 +16,7 @@
 
 #include "app/Help.h"
 #include "app/ProjectListDlg.h"
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 #include "crawl/SearchDlg.h"
 #include "project/ProjectDlg.h"
 #include "results/ResultsDlg.h"

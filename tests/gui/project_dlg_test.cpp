@@ -18,7 +18,7 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 #include "project/ProjectData.h"
 #include "project/ProjectDlg.h"
 #include "project/UrlEntry.h"

@@ -18,7 +18,7 @@
 #include "app/AboutDlg.h"
 #include "app/Help.h"
 #include "app/ProjectListDlg.h"
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 #include "results/ResultsDlg.h"
 #include "results/WebBrowser.h"
 #include "support/ScriptedMessageBox.h"

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/SearchDlg.h"
 #include "project/ProjectData.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/SearchDlg.h"
 #include "project/ProjectData.h"

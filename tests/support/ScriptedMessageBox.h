@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 
 struct ShownBox {
     std::string text;

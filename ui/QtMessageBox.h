@@ -3,7 +3,7 @@
 // scripted IMessageBox in their place.
 #include <QString>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 
 class QtMessageBox : public IMessageBox {
 public:

@@ -1,11 +1,11 @@
-#include "app/QtMessageBox.h"
+#include "ui/QtMessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QWidget>
 
-#include "app/AppIcon.h"
-#include "crawl/SearchSession.h"
+#include "ui/AppIcon.h"
+#include "ui/ProgramName.h"
 
 namespace {
 IMessageBox* g_override = nullptr;
