@@ -26,6 +26,10 @@ public:
     // Throws InternetError when reading fails or the search is stopped.
     virtual bool ReadString(std::string& line) = 0;
     virtual void Close() = 0;
+    // The address the body is read from, after redirects: the page's own
+    // address, against which its relative links resolve. Empty when it is the
+    // URL that was opened.
+    virtual std::string FinalUrl() const { return {}; }
 };
 
 class IPageFetcher {
