@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "project/AsciiText.h"
+#include "crawl/Url.h"
 
 StringList g_ExcludeList;
 StringList g_FailedUrls;
@@ -12,35 +12,27 @@ std::uint32_t g_PageCrc = 0;
 
 namespace {
 
-char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::uint64_t HashNoCase(std::string_view text) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (char c : text) h = (h ^ static_cast<unsigned char>(UpperChar(c))) * 1099511628211ull;
-    return h;
-}
-
 // Open addressing over flat arrays: one probe costs about one cache line and no
 // allocation, which keeps a step of a 100,000-page crawl as cheap as one of a
 // 10,000-page crawl. Neither table ever removes an entry before it is cleared.
 
-// Page records by URL, ignoring case. The URL is read from the record itself.
+// Page records by URL identity. The URL is read from the record itself.
 class UrlTable {
 public:
     PageRecord* Find(std::string_view url) const {
         if (m_slots.empty()) return nullptr;
-        const std::uint64_t hash = HashNoCase(url);
+        const std::uint64_t hash = UrlHash(url);
         for (std::size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
             const Slot& slot = m_slots[i];
             if (slot.record == nullptr) return nullptr;
-            if (slot.hash == hash && EqualsNoCase(slot.record->url, url)) return slot.record;
+            if (slot.hash == hash && SameUrl(slot.record->url, url)) return slot.record;
         }
     }
 
     // The caller has made sure that no record with an equal URL is present.
     void Insert(PageRecord* record) {
         if ((m_count + 1) * 2 > m_slots.size()) Grow();
-        Place({HashNoCase(record->url), record});
+        Place({UrlHash(record->url), record});
         ++m_count;
     }
 
@@ -172,7 +164,7 @@ struct PageIndex {
             crcCount.Add(r->crc);
             if (r->hitKeys.size() != r->hits.size()) {
                 r->hitKeys.clear();
-                for (const std::string& hit : r->hits) r->hitKeys.insert(ToUpperAscii(hit));
+                for (const std::string& hit : r->hits) r->hitKeys.insert(UrlKey(hit));
             }
             tail = r;
         }
@@ -234,7 +226,7 @@ void AddHit(const std::string& pageEntry, const std::string& hitUrl) {
         record = FindOrAddPage(index, page, added);
         if (record == nullptr) return;
     }
-    if (!record->hitKeys.insert(ToUpperAscii(hitUrl)).second) return;
+    if (!record->hitKeys.insert(UrlKey(hitUrl)).second) return;
     record->hits.push_back(hitUrl);
     index.crcCount.Remove(record->crc);
     record->crc = g_PageCrc;

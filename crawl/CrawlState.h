@@ -9,10 +9,10 @@
 
 struct PageRecord {
     PageRecord* next = nullptr;
-    StringList hits;         // in the order found, unique ignoring case
-    std::string url;         // without mark character, unique ignoring case
+    StringList hits;         // in the order found, no two the same URL
+    std::string url;         // without mark character, no two records the same URL
     std::uint32_t crc = 0;   // g_PageCrc when the latest hit was added; 0 without hits
-    std::unordered_set<std::string> hitKeys;  // upper-cased hits, for the uniqueness test
+    std::unordered_set<std::string> hitKeys;  // UrlKey of each hit, for the uniqueness test
 };
 
 extern StringList g_ExcludeList;

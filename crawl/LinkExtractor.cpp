@@ -1,7 +1,10 @@
-#include <cstring>
-#include <string_view>
+#include "crawl/LinkExtractor.h"
+
+#include <array>
+#include <cstdint>
 
 #include "crawl/Search.h"
+#include "project/AsciiText.h"
 
 namespace {
 
@@ -16,13 +19,117 @@ bool NameEndsAt(std::string_view tag, std::size_t last, std::string_view name) {
     return true;
 }
 
+std::string_view TrimView(std::string_view text) {
+    while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Reads the value that starts at `i` (just past the "=" and its blanks) and
+// leaves `i` where the value stopped, so that an "=" inside it is not looked at
+// again. The tag's closing ">" ends every value: a tag stops at its first ">".
+std::string_view ReadValue(std::string_view tag, std::size_t& i) {
+    const std::size_t size = tag.size();
+    if (i < size && tag[i] == '"') {
+        const std::size_t runStart = i;
+        while (i < size && tag[i] == '"') ++i;
+        // `href="" title="x"`: two quotes before a blank or the end are an empty
+        // value, not the opening of one that runs into the next attribute.
+        if (i - runStart >= 2 && (i == size || tag[i] == ' ' || tag[i] == '>')) return {};
+        const std::size_t start = i;
+        while (i < size && tag[i] != '"' && tag[i] != '>') ++i;
+        return TrimView(tag.substr(start, i - start));
+    }
+    if (i < size && tag[i] == '\'') {
+        const std::size_t start = ++i;
+        while (i < size && tag[i] != '\'' && tag[i] != '>') ++i;
+        return TrimView(tag.substr(start, i - start));
+    }
+    const std::size_t start = i;
+    while (i < size && tag[i] != ' ' && tag[i] != '"' && tag[i] != '\'' && tag[i] != '>') ++i;
+    return tag.substr(start, i - start);
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    // As a browser reads the page: no NUL, no surrogate, nothing past Unicode.
+    if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+int DigitValue(char c, int base) {
+    int v = -1;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    return v < base ? v : -1;
+}
+
+// The reference at the start of `text` ("&..."): its length, 0 when it is none
+// of the decoded kinds, and what it stands for in `out`.
+std::size_t DecodeOne(std::string_view text, std::string& out) {
+    struct Named {
+        std::string_view name;
+        char character;
+    };
+    static constexpr std::array<Named, 5> kNamed{{{"&AMP;", '&'}, {"&LT;", '<'}, {"&GT;", '>'},
+                                                  {"&QUOT;", '"'}, {"&APOS;", '\''}}};
+    for (const Named& n : kNamed) {
+        if (text.size() >= n.name.size() && EqualsNoCase(text.substr(0, n.name.size()), n.name)) {
+            out += n.character;
+            return n.name.size();
+        }
+    }
+    if (!text.starts_with("&#")) return 0;
+    std::size_t i = 2;
+    int base = 10;
+    if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
+        base = 16;
+        ++i;
+    }
+    const std::size_t digitsStart = i;
+    std::uint32_t cp = 0;
+    for (int d; i < text.size() && (d = DigitValue(text[i], base)) >= 0; ++i) {
+        // Saturates past Unicode's end, which reads as the replacement character.
+        cp = cp > 0x10FFFF ? cp : cp * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(d);
+    }
+    if (i == digitsStart || i >= text.size() || text[i] != ';') return 0;
+    AppendUtf8(out, cp);
+    return i + 1;
+}
+
 }  // namespace
 
-// One forward pass over the page: every "<...>" stretch is a tag, whatever it is,
-// and an attribute is a link when the text before its "=" ends in HREF, SRC or URL.
-// The tag is examined in place; no upper-cased copy of it is made.
-void CSearch::ExtractLinks(const std::string& content) {
-    const std::string_view text = content;
+std::string DecodeCharacterReferences(std::string_view value) {
+    if (value.find('&') == std::string_view::npos) return std::string(value);
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size();) {
+        if (value[i] == '&') {
+            if (const std::size_t taken = DecodeOne(value.substr(i), out); taken != 0) {
+                i += taken;
+                continue;
+            }
+        }
+        out += value[i++];
+    }
+    return out;
+}
+
+void ForEachLinkValue(std::string_view text, const std::function<bool(std::string)>& onLink) {
     std::size_t j = 0;
     while (j < text.size()) {
         const std::size_t open = text.find('<', j);
@@ -42,15 +149,18 @@ void CSearch::ExtractLinks(const std::string& content) {
             if (k <= 3) continue;
             if (!NameEndsAt(tag, k, "HREF") && !NameEndsAt(tag, k, "SRC") && !NameEndsAt(tag, k, "URL"))
                 continue;
-
             while (i < tag.size() && tag[i] == ' ') ++i;
-            while (i < tag.size() && tag[i] == '"') ++i;
-            const std::size_t start = i;
-            // A value also stops at the tag's closing ">", so that an unquoted
-            // last value does not carry the bracket into the link.
-            while (i < tag.size() && tag[i] != '"' && tag[i] != ' ' && tag[i] != '>') ++i;
-            HandleLink(std::string(tag.substr(start, i - start)));
+            if (!onLink(DecodeCharacterReferences(ReadValue(tag, i)))) return;
         }
         j = tagEnd;
     }
+}
+
+void CSearch::ExtractLinks(const std::string& content) {
+    ForEachLinkValue(content, [this](std::string link) {
+        // A stop must not wait for the rest of a page of many thousand links.
+        if (m_stop) return false;
+        HandleLink(std::move(link));
+        return true;
+    });
 }

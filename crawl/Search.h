@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
+#include "crawl/LinkRules.h"
 #include "crawl/PageFetcher.h"
 #include "crawl/SearchProgress.h"
 
@@ -49,6 +52,8 @@ public:
     // Asks the worker to stop and waits for it; a worker that has ended is not stopped again.
     void Stop();
     bool StopRequested() const { return m_stop.load(); }
+    // Asks the worker to stop without waiting for it.
+    void RequestStop() { m_stop = true; }
     // "Show results": lists the failed URLs through `showFailedUrls` (which empties
     // g_FailedUrls) when there are any, then writes the report. Returns WriteReport's result.
     int ShowResults(const std::function<void()>& showFailedUrls);
@@ -73,11 +78,27 @@ private:
     private:
         CSearch& m_search;
     };
-    // Reads one page into `content`; false when the entry's step ends here
-    // (the page failed, or the search was stopped).
-    bool FetchPage(const std::string& url, std::string& content);
+    // Reads one page into `content` and where it was read from into
+    // `finalUrl`; false when the entry's step ends here (the page failed, or the
+    // search was stopped).
+    bool FetchPage(const std::string& url, std::string& content, std::string& finalUrl);
+    // The page whose links are handled, from the entry in process and where it landed.
+    PageContext PageOfEntry(const std::string& queuedUrl, const std::string& finalUrl, bool plusEntry);
     void RemoveEntryInProcess();
     IMessageBox& Box();
+    // The page whose links are being handled: set by the worker for the page in
+    // process, else made from queue entry 0.
+    const PageContext& CurrentPage();
+    // Records `url` as a hit of the page in process for every pattern it holds
+    // (or once, with "All links"), counting each.
+    void RecordHit(const std::string& url, std::string_view upperUrl);
+
+    std::optional<PageContext> m_page;
+    PageContext m_entryPage;
+    // The project's own entries stay at the tail of the queue, behind every page
+    // found, so the queue's length tells whether entry 0 is one of them.
+    std::size_t m_startEntriesLeft = 0;
+    bool m_entryIsStart = false;
 
     std::atomic<bool> m_stop{false};
     std::unique_ptr<IPageFetcher> m_Session;

@@ -11,6 +11,7 @@
 #include "crawl/CrawlState.h"
 #include "crawl/Crc.h"
 #include "crawl/Search.h"
+#include "crawl/Url.h"
 #include "project/AsciiText.h"
 
 namespace {
@@ -56,7 +57,27 @@ void CSearch::StatusGate::SetStatusText(const std::string& text) {
 
 void CSearch::RemoveEntryInProcess() {
     if (m_stop) return;
-    if (!g_UrlList.empty()) g_UrlList.pop_front();
+    if (g_UrlList.empty()) return;
+    g_UrlList.pop_front();
+    if (m_entryIsStart && m_startEntriesLeft > 0) --m_startEntriesLeft;
+    m_entryIsStart = false;
+}
+
+PageContext CSearch::PageOfEntry(const std::string& queuedUrl, const std::string& finalUrl, bool plusEntry) {
+    PageContext page;
+    page.address = finalUrl.empty() ? queuedUrl : finalUrl;
+    if (m_entryIsStart) {
+        // A start address that moves (http to https, another host) takes the
+        // crawl along: the site is where it landed.
+        page.host = std::string(HostOf(page.address));
+        if (plusEntry && !finalUrl.empty()) m_strBase = BaseOfPlusEntry(finalUrl);
+    } else {
+        // A followed link that lands on another host is read for its hits, but
+        // the crawl does not go on from there.
+        page.host = std::string(HostOf(queuedUrl));
+        page.followLinks = EqualsNoCase(HostOf(page.address), page.host);
+    }
+    return page;
 }
 
 void CSearch::ReportCounters() {
@@ -65,7 +86,7 @@ void CSearch::ReportCounters() {
     m_progress->CountersChanged(m_nPages - 1, m_nHits, m_nBytes);
 }
 
-bool CSearch::FetchPage(const std::string& url, std::string& content) {
+bool CSearch::FetchPage(const std::string& url, std::string& content, std::string& finalUrl) {
     std::unique_ptr<IPageFile> file;
     // Every exception of the fetcher counts as a page that could not be fetched:
     // InternetError is the expected one, anything else must not end the process.
@@ -74,6 +95,7 @@ bool CSearch::FetchPage(const std::string& url, std::string& content) {
         file = m_Session->OpenURL(url);
         if (m_stop) return false;
         if (file) {
+            finalUrl = file->FinalUrl();
             if (m_progress != nullptr) m_progress->UrlOpened(url);
             std::string line;
             while (file->ReadString(line)) {
@@ -103,6 +125,8 @@ bool CSearch::FetchPage(const std::string& url, std::string& content) {
 
 void CSearch::ProcessUrl(std::string entry) {
     if (m_stop) return;
+    m_page.reset();
+    m_entryIsStart = g_UrlList.size() <= m_startEntriesLeft;
     if (!entry.empty() && entry[0] == '!') {
         RemoveEntryInProcess();
         return;
@@ -124,24 +148,31 @@ void CSearch::ProcessUrl(std::string entry) {
     } else {
         m_strBase.clear();
     }
-    if (!url.empty() && url[0] == '+') {
+    const bool plusEntry = !url.empty() && url[0] == '+';
+    if (plusEntry) {
         url.erase(0, 1);
         m_strBase = BaseOfPlusEntry(url);
     }
 
     std::string content;
-    if (!FetchPage(url, content)) return;
+    std::string finalUrl;
+    if (!FetchPage(url, content, finalUrl)) return;
     if (m_stop) return;
     if (!content.empty()) {
         g_PageCrc = ComputeCrc(content.size(), 0,
                                reinterpret_cast<const unsigned char*>(content.data()));
-        if (IsNewContent() == 1 && !m_stop) ExtractLinks(content);
+        if (IsNewContent() == 1 && !m_stop) {
+            m_page = PageOfEntry(url, finalUrl, plusEntry);
+            ExtractLinks(content);
+            m_page.reset();
+        }
     }
     RemoveEntryInProcess();
 }
 
 unsigned SearchThreadProc(CSearch* search) {
     BuildCrcTable();
+    search->m_startEntriesLeft = g_UrlList.size();
     while (!search->m_stop && !g_UrlList.empty()) {
         const std::string entry = g_UrlList.front();
         try {

@@ -47,8 +47,9 @@ bool CheckUrlEntry(const std::string& typed, std::string& trimmed) {
     // Only one prefix character is allowed, so a second one lands in the
     // scheme test below and fails there.
     if (!rest.empty() && IsPrefixChar(rest.front())) rest.remove_prefix(1);
-    constexpr std::string_view kScheme = "http://";
-    return rest.size() >= kScheme.size() && EqualsNoCase(rest.substr(0, kScheme.size()), kScheme);
+    for (std::string_view scheme : {std::string_view("http://"), std::string_view("https://")})
+        if (rest.size() >= scheme.size() && EqualsNoCase(rest.substr(0, scheme.size()), scheme)) return true;
+    return false;
 }
 
 bool IsNewProjectName(const std::string& name) { return EqualsNoCase(name, "new"); }

@@ -50,14 +50,17 @@ TEST(CrcTest, KnownValuesAndHighBytes) {
     EXPECT_EQ(CrcOf(text.substr(1000), CrcOf(text.substr(0, 1000))), bitwise);
 }
 
-TEST_F(CrawlStateTest, AddPageKeepsOneRecordPerUrlIgnoringCaseAndMark) {
+TEST_F(CrawlStateTest, AddPageKeepsOneRecordPerUrlIgnoringSchemeAndHostCaseAndMark) {
     const std::pair<std::string, int> steps[] = {
-        {"", 0}, {"http://host/a.htm", 1}, {"HTTP://HOST/A.HTM", 0}, {"*http://host/a.htm", 0},
-        {"+http://host/A.htm", 0}, {"-http://host/a.htm", 0}, {"*", 0},
+        {"", 0}, {"http://host/a.htm", 1}, {"HTTP://HOST/a.htm", 0}, {"*http://host/a.htm", 0},
+        {"+http://Host/a.htm", 0}, {"-http://host/a.htm", 0}, {"*", 0},
+        {"http://host/A.htm", 1},  // a path is case-sensitive on the server
         {"http://host/a.htm/", 1}, {"http://host/a.htm?x", 1},  // slash and query make other pages
+        {"https://host/a.htm", 1},
     };
     for (const auto& [url, expected] : steps) EXPECT_EQ(AddPage(url), expected) << url;
-    EXPECT_EQ(PageUrls(), (StringList{"http://host/a.htm", "http://host/a.htm/", "http://host/a.htm?x"}));
+    EXPECT_EQ(PageUrls(), (StringList{"http://host/a.htm", "http://host/A.htm", "http://host/a.htm/",
+                                      "http://host/a.htm?x", "https://host/a.htm"}));
 }
 
 TEST_F(CrawlStateTest, AddHitAppendsMissingRecordAndStoresEachHitOnce) {
@@ -65,7 +68,7 @@ TEST_F(CrawlStateTest, AddHitAppendsMissingRecordAndStoresEachHitOnce) {
     g_PageCrc = 5;
     AddHit("+http://host/second.htm", "http://host/x.zip");
     g_PageCrc = 7;
-    AddHit("http://HOST/second.htm", "HTTP://HOST/X.ZIP");
+    AddHit("http://HOST/second.htm", "HTTP://HOST/x.zip");
     ASSERT_EQ(PageUrls(), (StringList{"http://host/first.htm", "http://host/second.htm"}));
     PageRecord* second = g_PageList->next;
     EXPECT_EQ(second->hits, (StringList{"http://host/x.zip"}));
@@ -114,7 +117,7 @@ TEST_F(CrawlStateTest, IsNewContentFollowsChecksumOfLatestHit) {
     EXPECT_EQ(IsNewContent(), 1);
 }
 
-TEST_F(CrawlStateTest, ManyPagesKeepOrderAndAreFoundIgnoringCase) {
+TEST_F(CrawlStateTest, ManyPagesKeepOrderAndAreFoundIgnoringHostCase) {
     constexpr int kPages = 5000;
     for (int i = 0; i < kPages; ++i) {
         g_PageCrc = static_cast<std::uint32_t>(i + 1);
@@ -124,7 +127,7 @@ TEST_F(CrawlStateTest, ManyPagesKeepOrderAndAreFoundIgnoringCase) {
     ASSERT_EQ(urls.size(), static_cast<std::size_t>(kPages));
     for (int i = 0; i < kPages; ++i) {
         ASSERT_EQ(urls[static_cast<std::size_t>(i)], "http://host/p" + std::to_string(i) + ".htm");
-        ASSERT_EQ(AddPage("HTTP://HOST/P" + std::to_string(i) + ".HTM"), 0) << i;
+        ASSERT_EQ(AddPage("HTTP://HOST/p" + std::to_string(i) + ".htm"), 0) << i;
         g_PageCrc = static_cast<std::uint32_t>(i + 1);
         ASSERT_EQ(IsNewContent(), 0) << i;
     }
@@ -144,9 +147,9 @@ TEST_F(CrawlStateTest, ListDroppedOrLinkedOnByHandIsFollowed) {
     extra->hits = {"y.zip"};
     extra->crc = 9;
     g_PageList->next = extra;
-    EXPECT_EQ(AddPage("HTTP://HOST/HAND.HTM"), 0);
+    EXPECT_EQ(AddPage("HTTP://HOST/hand.htm"), 0);
     EXPECT_EQ(IsNewContent(), 0);
-    AddHit("http://host/hand.htm", "Y.ZIP");
+    AddHit("http://host/hand.htm", "y.zip");
     EXPECT_EQ(extra->hits, StringList{"y.zip"});
     AddPage("http://host/new.htm");
     EXPECT_EQ(PageUrls(), (StringList{"http://host/old.htm", "http://host/hand.htm", "http://host/new.htm"}));

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "crawl/CrawlState.h"
+#include "crawl/LinkExtractor.h"
 #include "crawl/Search.h"
 #include "project/ProjectData.h"
 
@@ -41,12 +42,18 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {R"(<a href="x.htm">)", {"x.htm"}},
         {R"(<A HREF = "x.htm">)", {"x.htm"}},
         {R"(<a HrEf=x.htm>)", {"x.htm"}},  // an unquoted last value stops at the ">"
-        {R"(<A HREF='x.htm'>)", {"'x.htm'"}},
+        {R"(<A HREF='x.htm'>)", {"x.htm"}},
+        {R"(<a href=" my page.htm " title='t'>)", {"my page.htm"}},
+        {R"(<a href='it"s.htm'><a href="a'b.htm">)", {"it\"s.htm", "a'b.htm"}},
+        {R"(<a href=x.htm'y><a href=p.htm"q>)", {"x.htm", "p.htm"}},  // an unquoted value stops at either quote
+        {R"(<a href="unclosed.htm>)", {"unclosed.htm"}},
+        {R"(<a href="" title="x.htm"><a href="">)", {}},
+        {R"(<META CONTENT='0; URL=next.htm'>)", {"next.htm"}},
         {R"(<IMG SRC="pic.gif" LOWSRC="low.gif">)", {"pic.gif", "low.gif"}},
         {R"(<BODY BACKGROUND="bg.gif">)", {}},
         {R"(<META HTTP-EQUIV="Refresh" CONTENT="0; URL=next.htm">)", {"next.htm"}},
         {R"(<A HREF="">)", {}},
-        {R"(<A HREF="my page.htm">)", {"my"}},
+        {R"(<A HREF="my page.htm">)", {"my page.htm"}},
         {R"(<A HREF=  ""x.htm"">)", {"x.htm"}},
         {R"(<A HREF="a>b.htm">)", {"a"}},
         {R"(<!-- <A HREF="old.htm"> -->)", {"old.htm"}},
@@ -60,7 +67,7 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {"<A HREF\t=\"x.htm\"><A\tHREF=\"y.htm\">", {"y.htm"}},  // only a blank may precede the "="
         {R"(<A HREF="a.htm?url=b.htm"><A HREF=c.htm?URL=d.htm>)", {"a.htm?url=b.htm", "c.htm?URL=d.htm"}},
         {R"(<A TITLE="see URL=z.htm" HREF="y.htm">)", {"z.htm", "y.htm"}},
-        {R"(<A HREF="a&amp;b.htm">)", {"a&amp;b.htm"}},
+        {R"(<A HREF="a&amp;b.htm?x=1&AMP;y=&lt;&#62;&#x3D;&#X3d;&nbsp;&amp">)", {"a&b.htm?x=1&y=<>==&nbsp;&amp"}},
     };
     for (const auto& [page, values] : cases) {
         Reset();
@@ -68,6 +75,17 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         EXPECT_EQ(Values(), values) << page;
         EXPECT_EQ(search.m_nHits, static_cast<int>(values.size())) << page;
     }
+}
+
+TEST(CharacterReferences, DecodeToBytesAsABrowserReadsThem) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"&quot;&apos;&Apos;", "\"''"},
+        {"&#233;&#x20AC;&#x1F600;", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"&#0;&#xD800;&#99999999999;", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"&#;&#x;&#12&#xZ;&amp &unknown;", "&#;&#x;&#12&#xZ;&amp &unknown;"},
+        {"&&amp;amp;", "&&amp;"},
+    };
+    for (const auto& [value, decoded] : cases) EXPECT_EQ(DecodeCharacterReferences(value), decoded) << value;
 }
 
 TEST_F(LinkExtractionTest, RepeatedLinksAreAllHandedOnInOrder) {

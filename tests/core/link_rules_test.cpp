@@ -6,7 +6,7 @@
 
 #include "crawl/CrawlState.h"
 #include "crawl/Search.h"
-#include "crawl/UrlParser.h"
+#include "crawl/Url.h"
 #include "project/ProjectData.h"
 
 namespace {
@@ -42,25 +42,74 @@ protected:
 
 }  // namespace
 
-TEST(UrlParserTest, SplitsAuthorityHostAndPath) {
+TEST(UrlTest, SplitsPartsAndHost) {
     struct Case {
-        std::string url, authority, host, path;
+        std::string url, scheme, authority, host, path, query, fragment;
     } cases[] = {
-        {"http://host/a/b.htm", "host", "host", "/a/b.htm"},
-        {"http://user:pw@host:8080/a?b=/c", "user:pw@host:8080", "host", "/a?b=/c"},
-        {"HTTP://Host", "Host", "Host", ""},
-        {"http://host?x=1", "host", "host", "?x=1"},
-        {"http://[::1]:80/x", "[::1]:80", "[::1]", "/x"},
-        {"www.host.com/a.htm", "", "", ""},
-        {"go.cgi?to=http://other/x", "", "", ""},  // no scheme in front of "://"
+        {"http://u:p@Host:8080/a?b=/c#f", "http", "u:p@Host:8080", "Host", "/a", "b=/c", "f"},
+        {"HTTP://Host", "HTTP", "Host", "Host", "", "", ""},
+        {"http://host?x=1", "http", "host", "host", "", "x=1", ""},
+        {"http://[::1]:80/x", "http", "[::1]:80", "[::1]", "/x", "", ""},
+        {"http:///other/x.htm?https://", "http", "", "", "/other/x.htm", "https://", ""},
+        {"mailto:a@b", "mailto", "", "", "a@b", "", ""},
+        {"go.cgi?to=http://other/x", "", "", "", "go.cgi", "to=http://other/x", ""},  // no scheme at the start
+        {"1x:y", "", "", "", "1x:y", "", ""},
+        {"//other/x", "", "other", "other", "/x", "", ""},
     };
     for (const Case& c : cases) {
-        ParsedUrl p = ParseUrl(c.url);
-        EXPECT_EQ(std::tie(p.authority, p.host, p.path), std::tie(c.authority, c.host, c.path)) << c.url;
+        const UrlParts p = SplitUrl(c.url);
+        EXPECT_EQ(std::tie(p.scheme, p.authority, p.path, p.query, p.fragment),
+                  std::tie(c.scheme, c.authority, c.path, c.query, c.fragment)) << c.url;
+        EXPECT_EQ(HostOf(c.url), c.host) << c.url;
     }
 }
 
-// With "All links" on and nothing followed, the hit is the link as HandleLink made it absolute.
+// The reference resolutions of RFC 3986, 5.4.1 and 5.4.2.
+TEST(UrlTest, ResolvesReferencesAsABrowserDoes) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"g:h", "g:h"}, {"g", "http://a/b/c/g"}, {"./g", "http://a/b/c/g"}, {"g/", "http://a/b/c/g/"},
+        {"/g", "http://a/g"}, {"//g", "http://g"}, {"?y", "http://a/b/c/d;p?y"}, {"g?y", "http://a/b/c/g?y"},
+        {"#s", "http://a/b/c/d;p?q#s"}, {"g#s", "http://a/b/c/g#s"}, {";x", "http://a/b/c/;x"},
+        {".", "http://a/b/c/"}, {"./", "http://a/b/c/"}, {"..", "http://a/b/"}, {"../g", "http://a/b/g"},
+        {"../..", "http://a/"}, {"../../g", "http://a/g"}, {"../../../g", "http://a/g"}, {"/./g", "http://a/g"},
+        {"/../g", "http://a/g"}, {"g.", "http://a/b/c/g."}, {".g", "http://a/b/c/.g"}, {"g..", "http://a/b/c/g.."},
+        {"./../g", "http://a/b/g"}, {"./g/.", "http://a/b/c/g/"}, {"g/./h", "http://a/b/c/g/h"},
+        {"g/../h", "http://a/b/c/h"}, {"g;x=1/../y", "http://a/b/c/y"}, {"g?y/./x", "http://a/b/c/g?y/./x"},
+        {"g#s/../x", "http://a/b/c/g#s/../x"}, {"http:g", "http:g"}, {"my page.htm", "http://a/b/c/my page.htm"},
+    };
+    for (const auto& [reference, expected] : cases)
+        EXPECT_EQ(ResolveUrl("http://a/b/c/d;p?q", reference), expected) << reference;
+    EXPECT_EQ(ResolveUrl("http://host", "x.htm"), "http://host/x.htm");
+    EXPECT_EQ(ResolveUrl("HTTPS://u@Host:81/a/b#frag", "?q"), "HTTPS://u@Host:81/a/b?q");
+}
+
+TEST(UrlTest, NormalFormAndIdentity) {
+    const std::pair<std::string, std::string> normal[] = {
+        {"http://host//a///b.htm", "http://host/a/b.htm"},
+        {"HTTPS://Host/a/./b/../../../c//d?x=//./..#/../", "HTTPS://Host/c/d?x=//./..#/../"},
+        {"http://host/a//../b", "http://host/a/b"},  // dots first, as a browser requests it
+        {"http://host", "http://host"},
+        {"http:///other//x", "http:///other/x"},
+    };
+    for (const auto& [url, expected] : normal) EXPECT_EQ(NormalHttpUrl(url), expected) << url;
+
+    const std::tuple<std::string, std::string, bool> same[] = {
+        {"HTTP://HOST/x", "http://host/x", true},
+        {"http://host/FAQ.html", "http://host/faq.html", false},
+        {"http://USER@host/x", "http://user@host/x", false},
+        {"http://host:80/x", "http://host/x", false},
+        {"MAILTO:Me@Host", "mailto:Me@Host", true},
+        {"mailto:me@host", "mailto:ME@host", false},
+        {"http://host/x?Q", "http://host/x?q", false},
+    };
+    for (const auto& [a, b, equal] : same) {
+        EXPECT_EQ(SameUrl(a, b), equal) << a << " " << b;
+        EXPECT_EQ(UrlKey(a) == UrlKey(b), equal) << a << " " << b;
+        if (equal) EXPECT_EQ(UrlHash(a), UrlHash(b)) << a;
+    }
+}
+
+// With "All links" on and nothing followed, the hit is where the link leads.
 TEST_F(LinkRulesTest, ResolvesLinksAgainstPage) {
     struct Case {
         std::string page, link, expected;
@@ -70,23 +119,23 @@ TEST_F(LinkRulesTest, ResolvesLinksAgainstPage) {
         {"http://host/a/b/c.htm", " \t d.htm", "http://host/a/b/d.htm"},
         {"http://host/a/b/c.htm", "/x/y.htm", "http://host/x/y.htm"},
         {"http://host/a/b/c.htm", "../d.htm", "http://host/a/d.htm"},
-        {"http://host/a/b/c.htm", "../../d.htm", "http://host/d.htm"},
         {"http://host/a/b/c.htm", "../../../d.htm", "http://host/d.htm"},
         {"http://host/a/b/c.htm", "/../d.htm", "http://host/d.htm"},
-        {"http://host/a/b/c.htm", "../x", "http://host/a/b/../x"},
+        {"http://host/a/b/c.htm", "../x", "http://host/a/x"},
+        {"http://host/a/b/c.htm", "#top", "http://host/a/b/c.htm#top"},
+        {"http://host/a/b/c.htm", "?sort=size", "http://host/a/b/c.htm?sort=size"},
         {"http://host/a/b/c.htm?q=1", "d.htm", "http://host/a/b/d.htm"},
-        {"http://host/a/b/", "../d.htm", "http://host/a/d.htm"},
-        {"http://host/a/b", "d.htm", "http://host/a/b/d.htm"},
+        {"http://host/a/b", "d.htm", "http://host/a/d.htm"},  // a folder without its slash is a file
         {"http://www.host.com", "d.htm", "http://www.host.com/d.htm"},
-        {"http://host.com?a.b", "d.htm", "http://host.com/d.htm"},
-        {"http://host:8080/a/c.htm", "x.htm", "http://host:8080/a/x.htm"},
-        {"http://host:8080/a/c.htm", "/x.htm", "http://host:8080/x.htm"},
-        {"http://host:8080/a/c.htm", "../x.htm", "http://host:8080/x.htm"},
         {"http://u:p@host:81/a/c.htm", "/x.htm", "http://u:p@host:81/x.htm"},
+        {"https://host/a/", "//host/x.htm", "https://host/x.htm"},
         {"+http://host/a/b/c.htm", "d.htm", "http://host/a/b/d.htm"},
-        {"*http://host/a/b/c.htm", "../d.htm", "http://host/a/d.htm"},
-        {"-http://host/a/b/c.htm", "/d.htm", "http://host/d.htm"},
-        {"http://host/a/c.htm", "HTTP://HOST/z.htm", "HTTP://HOST/z.htm"},
+        {"-http://host/a/b/c.htm", "go.cgi?to=http://x/", "http://host/a/b/go.cgi?to=http://x/"},
+        {"http://host/a/c.htm", "HTTP://HOST//z.htm", "HTTP://HOST/z.htm"},
+        {"http://host/a/c.htm", "//other//z.htm", "http://other//z.htm"},  // another host: as it came
+        {"http://host/a/c.htm", "http:///other/x.htm?https://", "http:///other/x.htm?https://"},
+        {"http://host/a/c.htm", "file:///usr/x.htm", "file:///usr/x.htm"},
+        {"http://host/a/c.htm", "JavaScript:go('x')", "JavaScript:go('x')"},
     };
     for (const Case& c : cases) {
         Reset(c.page);
@@ -104,16 +153,21 @@ TEST_F(LinkRulesTest, FollowsOnlySameHostPages) {
         {"http://host/a/", "http://host/a/"},
         {"HTTP://HOST/z.htm", "HTTP://HOST/z.htm"},
         {"http://host//a///b.htm", "http://host/a/b.htm"},
+        {"sub/../../x.htm", "http://host/x.htm"},
         {"x.htm#top", "http://host/a/x.htm"},
         {"x.htm\"junk", "http://host/a/x.htm"},
         {"x.aspx", "http://host/a/x.aspx"},
         {"x.pl", "http://host/a/x.pl"},
-        {"http://host/file.zip", ""}, {"x.php", ""}, {"http://other/x.htm", ""},
-        {"https://host/x.htm", ""}, {"ftp://host/x.htm", ""}, {"mailto:a@host.htm", ""},
+        {"https://host/x.htm", "https://host/x.htm"},
+        {"https://HOST:8443/y/", "https://HOST:8443/y/"},
+        {"go.cgi?to=https://x/", "http://host/a/go.cgi?to=https://x/"},
+        {"http://host/file.zip", ""}, {"x.php", ""}, {"http://other/x.htm", ""}, {"//other/x.htm", ""},
+        {"http:///host/x.htm", ""}, {"http:///other-host/x.htm?https://", ""},
+        {"ftp://host/x.htm", ""}, {"mailto:a@host.htm", ""}, {"file:///usr/x.htm", ""}, {"tel:123.htm", ""},
         {"http://host/cgi-bin/x.pl", ""}, {"http://host/prog.exe", ""}, {"http://host/lib.dll/x.htm", ""},
         {"http://host/_vti_bin/x.htm", ""}, {"http://host/a(1).htm", ""}, {"http://host/a|b.htm", ""},
         {"http://host/a{b}.htm", ""}, {"http://host/a\\b.htm", ""}, {"JavaScript:go('x.htm')", ""},
-        {"go.cgi?to=https://x/", ""},
+        {"x" + std::string(kMaxQueuedUrlLength, 'y') + ".htm", ""},
     };
     for (const auto& [link, queued] : cases) {
         Reset("http://host/a/c.htm");
@@ -142,7 +196,7 @@ TEST_F(LinkRulesTest, HitsAreRecordedAsNormalisedAndCountedPerPattern) {
         {{"", ".ZIP"}, 0, "x.zip", "http://host/a/x.zip", 2},
         {{".HTM"}, 0, "x.htm#top", "http://host/a/x.htm#top", 1},
         {{".ZIP"}, 0, "http://host//a///b.zip", "http://host/a/b.zip", 1},
-        {{}, 1, "go.cgi?to=https://x/", "go.cgi?to=https:/x/", 1},
+        {{}, 1, "go.cgi?to=https://x/", "http://host/a/go.cgi?to=https://x/", 1},
         {{}, 1, "https://host/x.htm", "https://host/x.htm", 1},
         {{}, 1, "mailto:someone", "mailto:someone", 1},
         {{".ZIP"}, 0, "mailto:someone", "", 0},
@@ -150,7 +204,9 @@ TEST_F(LinkRulesTest, HitsAreRecordedAsNormalisedAndCountedPerPattern) {
         {{".ZIP"}, 0, "http://other//z.zip", "http://other//z.zip", 1},  // another host: as written
         {{".ZIP", ".EXE"}, 0, "http://other/a.zip.exe", "http://other/a.zip.exe", 2},
         {{}, 1, "http://other/page.htm", "http://other/page.htm", 1},
-        {{".ZIP"}, 0, "redirect.htm?u=http://host/x.zip", "redirect.htm?u=http://host/x.zip", 1},
+        {{".ZIP"}, 0, "redirect.htm?u=http://host/x.zip", "http://host/a/redirect.htm?u=http://host/x.zip", 1},
+        {{".ZIP"}, 0, "x" + std::string(kMaxQueuedUrlLength, 'y') + ".zip",
+         "http://host/a/x" + std::string(kMaxQueuedUrlLength, 'y') + ".zip", 1},
     };
     for (const Case& c : cases) {
         Reset("+http://host/a/c.htm");
@@ -186,10 +242,12 @@ TEST_F(LinkRulesTest, ExclusionsDropLinksButNotOffHostHits) {
 TEST_F(LinkRulesTest, QueueRunsDepthFirstAndHoldsEachPageOnce) {
     Reset("http://host/a/c.htm");
     g_UrlList.push_back("http://host/later.htm");
-    for (const char* link : {"one.htm", "two.htm", "ONE.HTM", "one.htm", "c.htm"}) search.HandleLink(link);
+    for (const char* link : {"one.htm", "two.htm", "ONE.HTM", "one.htm", "HTTP://Host/a/two.htm", "c.htm"})
+        search.HandleLink(link);
     // The start page has no record while it has yielded no hit, so a link to it queues it again.
-    EXPECT_EQ(Queue(), (StringList{"http://host/a/c.htm", "http://host/a/c.htm", "http://host/a/two.htm",
-                                   "http://host/a/one.htm", "http://host/later.htm"}));
+    // A path is case-sensitive, a host is not.
+    EXPECT_EQ(Queue(), (StringList{"http://host/a/c.htm", "http://host/a/c.htm", "http://host/a/ONE.HTM",
+                                   "http://host/a/two.htm", "http://host/a/one.htm", "http://host/later.htm"}));
 }
 
 TEST_F(LinkRulesTest, BaseRestrictionNonRecursiveEntryAndMissingPage) {
@@ -231,6 +289,7 @@ TEST_F(LinkRulesTest, WholePageThroughExtractionAndRules) {
         R"html(<a href="../setup.exe">Setup</a> <a href="http://mirror.example/tool.zip">Mirror</a>)html"
         R"html(<a href="http://mirror.example/more.htm">More</a> <a href="sub/">Sub</a>)html"
         R"html(<a href="news.htm#latest">News</a> <a href=files/TOOL.ZIP>again</a>)html"
+        R"html(<a href='files/a&amp;b.zip'>amp</a> <a href=" files/a&#38;b.zip ">again</a>)html"
         R"html(<a href="private/secret.zip">Secret</a> <a href="https://host/secure.htm">Secure</a>)html"
         R"html(<a href="mailto:me@host">Mail</a> <!-- <a href="old.htm"> -->)html"
         R"html(<a href="javascript:open('pop.htm')">Pop</a></body></html>)html";
@@ -243,15 +302,16 @@ TEST_F(LinkRulesTest, WholePageThroughExtractionAndRules) {
 
     search.ExtractLinks(page);
 
-    EXPECT_EQ(Queue(), (StringList{"http://host/dl/index.htm", "http://host/dl/old.htm", "http://host/dl/news.htm",
-                                   "http://host/dl/sub/", "http://host/queued-before.htm"}));
+    EXPECT_EQ(Queue(), (StringList{"http://host/dl/index.htm", "http://host/dl/old.htm", "https://host/secure.htm",
+                                   "http://host/dl/news.htm", "http://host/dl/sub/", "http://host/queued-before.htm"}));
     EXPECT_EQ(HitsOf("http://host/dl/index.htm"),
               (StringList{"http://host/dl/logo.gif", "http://host/dl/logo-low.gif", "http://host/dl/files/tool.zip",
-                          "http://host/setup.exe", "http://mirror.example/tool.zip"}));
-    EXPECT_EQ(search.m_nHits, 6);  // the second tool.zip is counted, not stored
+                          "http://host/setup.exe", "http://mirror.example/tool.zip", "http://host/dl/files/TOOL.ZIP",
+                          "http://host/dl/files/a&b.zip"}));
+    EXPECT_EQ(search.m_nHits, 8);  // the second a&b.zip is counted, not stored
     EXPECT_EQ(g_PageList->crc, 77u);
     StringList pages;
     for (PageRecord* r = g_PageList; r != nullptr; r = r->next) pages.push_back(r->url);
     EXPECT_EQ(pages, (StringList{"http://host/dl/index.htm", "http://host/dl/sub/", "http://host/dl/news.htm",
-                                 "http://host/dl/old.htm"}));
+                                 "https://host/secure.htm", "http://host/dl/old.htm"}));
 }

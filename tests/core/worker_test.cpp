@@ -103,6 +103,7 @@ struct FakePage {
     // Blocking until the search is asked to stop, then carrying on as told.
     enum Block { NoBlock, BlockInOpen, BlockInReadThenThrow, BlockInReadThenDeliver } block = NoBlock;
     std::size_t blockAtLine = 0;
+    std::string finalUrl;  // where a redirect took the request; empty: nowhere
 };
 
 class FakeFetcher : public IPageFetcher {
@@ -152,6 +153,7 @@ public:
         return true;
     }
     void Close() override {}
+    std::string FinalUrl() const override { return m_page.finalUrl; }
 
 private:
     FakeFetcher& m_fetcher;
@@ -290,6 +292,58 @@ TEST_F(FakeCrawlTest, EntryPrefixesLengthAndBase) {
         EXPECT_EQ(one.m_strBase, c.base);
         EXPECT_TRUE(g_FailedUrls.empty());
     }
+}
+
+TEST_F(FakeCrawlTest, RedirectsMoveTheStartButNeverAFollowedLinkOffTheSite) {
+    const std::string listing = "<a href=\"a.htm\"><a href=\"x.zip\"><a href=\"http://h/back.htm\">";
+    const struct {
+        std::string entry, landed;
+        std::vector<std::string> opened;
+        StringList hits;  // of the entry's page
+    } cases[] = {
+        // A start entry continues where it landed, a "+" entry takes its base from there.
+        {"http://h/", "https://www.h/docs/", {"http://h/", "https://www.h/docs/a.htm"},
+         {"https://www.h/docs/a.htm", "https://www.h/docs/x.zip", "http://h/back.htm"}},
+        {"+http://h/docs", "http://h/docs/", {"http://h/docs", "http://h/docs/a.htm"},
+         {"http://h/docs/a.htm", "http://h/docs/x.zip", "http://h/back.htm"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        ResetCrawlState();
+        g_AllLinks = 1;
+        auto owned = std::make_unique<FakeFetcher>();
+        owned->pages[c.entry[0] == '+' ? c.entry.substr(1) : c.entry] = {{listing}, FakePage::None, 0,
+                                                                          FakePage::NoBlock, 0, c.landed};
+        CSearch one(std::move(owned));
+        g_UrlList = {c.entry};
+        RecordingProgress shown;
+        CrawlTest::RunToEnd(one, shown, box);
+        EXPECT_EQ(shown.Opened(), c.opened);
+        EXPECT_EQ(HitsOf(c.entry[0] == '+' ? c.entry.substr(1) : c.entry), c.hits);
+    }
+
+    // A followed link that lands on another host: read and hit-tested, nothing of it followed.
+    ResetCrawlState();
+    g_AllLinks = 1;
+    fetcher->pages["http://h/"] = {{"<a href=\"moved.htm\">"}};
+    fetcher->pages["http://h/moved.htm"] = {{listing}, FakePage::None, 0, FakePage::NoBlock, 0, "http://other/new/"};
+    g_UrlList = {"http://h/"};
+    RunToEnd();
+    EXPECT_EQ(progress.Opened(), (std::vector<std::string>{"http://h/", "http://h/moved.htm"}));
+    EXPECT_EQ(HitsOf("http://h/moved.htm"),
+              (StringList{"http://other/new/a.htm", "http://other/new/x.zip", "http://h/back.htm"}));
+}
+
+TEST_F(FakeCrawlTest, NothingChangesOnceTheStopIsAskedForBetweenLinks) {
+    g_AllLinks = 1;
+    g_UrlList = {"http://h/a.htm"};
+    search->RequestStop();
+    search->ExtractLinks("<a href=\"x.zip\"><a href=\"b.htm\">");
+    search->HandleLink("y.zip");
+    search->ClassifyLink("http://h/z.htm");
+    EXPECT_EQ(g_PageList, nullptr);
+    EXPECT_EQ(search->m_nHits, 0);
+    EXPECT_EQ(Queue(), std::vector<std::string>{"http://h/a.htm"});
 }
 
 // ---------------------------------------------------------------- failures
@@ -640,6 +694,21 @@ TEST_F(ServerCrawlTest, RefusedConnectionIsAFailedUrlWithoutAMessage) {
     EXPECT_EQ(progress.Opened(), std::vector<std::string>{U("/next.htm")});
     EXPECT_TRUE(box.Shown().empty());
     EXPECT_EQ(search->m_nPages, 3);
+}
+
+TEST_F(ServerCrawlTest, DirectoryListingWithParentLinksEnds) {
+    // As a web server lists its folders: every folder links back to its parent.
+    for (const char* folder : {"/", "/sub/", "/sub/deeper/", "/other/"}) {
+        std::string body = "<a href=\"../\">../</a>";
+        if (std::string(folder) == "/") body += "<a href=\"sub/\">sub/</a><a href=\"other/\">other/</a>";
+        if (std::string(folder) == "/sub/") body += "<a href=\"deeper/\">deeper/</a><a href=\"f.zip\">f</a>";
+        server.Page(folder, body);
+    }
+    Crawl({U("/")});
+    // The start page has no record until it yields a hit, so the first link back to it queues it once more.
+    EXPECT_EQ(progress.Opened(),
+              (std::vector<std::string>{U("/"), U("/other/"), U("/sub/"), U("/sub/deeper/"), U("/")}));
+    EXPECT_EQ(HitsOf(U("/sub/")), StringList{U("/sub/f.zip")});
 }
 
 TEST_F(ServerCrawlTest, RedirectedPageCountsForItsEntry) {

@@ -212,10 +212,10 @@ void ProjectDlgTest::missingProjectFileIsReportedButOpens() {
 
 void ProjectDlgTest::urlAddChecksTrimsAndSkipsDuplicates() {
     Open("NEW");
-    Type(1013, " https://x/");
+    Type(1013, " ftp://x/");
     Press(1014);
     QVERIFY(OnlyBox(kUrlSyntaxMessage, "Add an URL", MsgIcon::Information));
-    QCOMPARE(Text(1013), QStringLiteral(" https://x/"));
+    QCOMPARE(Text(1013), QStringLiteral(" ftp://x/"));
 
     Type(1013, "  http://Example.com/  ");
     Press(1014);
@@ -227,6 +227,10 @@ void ProjectDlgTest::urlAddChecksTrimsAndSkipsDuplicates() {
     QCOMPARE(Id<QListWidget>(1012)->count(), 1);
     QVERIFY(Text(1013).isEmpty());
     QCOMPARE(m_box->Shown().size(), std::size_t(1));
+
+    Type(1013, "*HTTPS://secure/");
+    Press(1014);
+    QCOMPARE(UrlList(), (Lines{"http://Example.com/", "*HTTPS://secure/"}));
 }
 
 void ProjectDlgTest::urlUpdateTakesTextAsItStands() {

@@ -1,0 +1,15 @@
+#pragma once
+// Finds the link values of a page: a single forward scan that takes every
+// "<...>" stretch for a tag and an attribute for a link when the text before
+// its "=" ends in HREF, SRC or URL. No parser, no document model.
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Calls `onLink` with every link value of `content`, in document order, its
+// character references decoded; a value may be empty. A false return ends the scan.
+void ForEachLinkValue(std::string_view content, const std::function<bool(std::string)>& onLink);
+
+// &amp; &lt; &gt; &quot; &apos; (any case) and &#NN; &#xHH; decoded; anything
+// else stays as written. Characters beyond ASCII become UTF-8.
+std::string DecodeCharacterReferences(std::string_view value);

@@ -1,0 +1,258 @@
+#include "crawl/Url.h"
+
+#include <cstdint>
+
+#include "project/AsciiText.h"
+
+namespace {
+
+bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Length of the scheme at the start of `text` (without its ":"), or 0.
+std::size_t SchemeLength(std::string_view text) {
+    if (text.empty() || !IsAlpha(text[0])) return 0;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ':') return i;
+        if (!IsAlpha(c) && !IsDigit(c) && c != '+' && c != '-' && c != '.') return 0;
+    }
+    return 0;
+}
+
+// Where the host lies inside an authority: after the user information (up to
+// the last "@"), before the port. A bracketed IPv6 address keeps its colons.
+std::string_view HostOfAuthority(std::string_view authority) {
+    const std::size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+    if (!authority.empty() && authority.front() == '[') {
+        const std::size_t close = authority.find(']');
+        return close == std::string_view::npos ? authority : authority.substr(0, close + 1);
+    }
+    return authority.substr(0, authority.find(':'));
+}
+
+// The stretch of an URL whose letters fold for its identity: [0, schemeEnd)
+// and [hostBegin, hostEnd).
+struct FoldedSpans {
+    std::size_t schemeEnd = 0;
+    std::size_t hostBegin = 0;
+    std::size_t hostEnd = 0;
+
+    explicit FoldedSpans(std::string_view url) {
+        const UrlParts parts = SplitUrl(url);
+        if (!parts.hasScheme) return;
+        schemeEnd = parts.scheme.size();
+        if (!parts.hasAuthority) return;
+        const std::string_view host = HostOfAuthority(parts.authority);
+        hostBegin = static_cast<std::size_t>(host.data() - url.data());
+        hostEnd = hostBegin + host.size();
+    }
+    bool Folds(std::size_t i) const { return i < schemeEnd || (i >= hostBegin && i < hostEnd); }
+    bool operator==(const FoldedSpans&) const = default;
+};
+
+void Append(std::string& out, const UrlParts& p) {
+    if (p.hasScheme) {
+        out += p.scheme;
+        out += ':';
+    }
+    if (p.hasAuthority) {
+        out += "//";
+        out += p.authority;
+    }
+    out += p.path;
+    if (p.hasQuery) {
+        out += '?';
+        out += p.query;
+    }
+    if (p.hasFragment) {
+        out += '#';
+        out += p.fragment;
+    }
+}
+
+}  // namespace
+
+UrlParts SplitUrl(std::string_view url) {
+    UrlParts parts;
+    std::string_view rest = url;
+    if (const std::size_t length = SchemeLength(rest); length != 0) {
+        parts.scheme = rest.substr(0, length);
+        parts.hasScheme = true;
+        rest.remove_prefix(length + 1);
+    }
+    if (rest.starts_with("//")) {
+        rest.remove_prefix(2);
+        const std::size_t end = rest.find_first_of("/?#");
+        parts.authority = rest.substr(0, end);
+        parts.hasAuthority = true;
+        rest.remove_prefix(parts.authority.size());
+    }
+    const std::size_t pathEnd = rest.find_first_of("?#");
+    parts.path = rest.substr(0, pathEnd);
+    rest.remove_prefix(parts.path.size());
+    if (rest.starts_with('?')) {
+        const std::size_t end = rest.find('#');
+        parts.query = rest.substr(1, end == std::string_view::npos ? end : end - 1);
+        parts.hasQuery = true;
+        rest.remove_prefix(1 + parts.query.size());
+    }
+    if (rest.starts_with('#')) {
+        parts.fragment = rest.substr(1);
+        parts.hasFragment = true;
+    }
+    return parts;
+}
+
+bool HasScheme(std::string_view link) { return SchemeLength(link) != 0; }
+
+bool IsHttpUrl(std::string_view url) {
+    const std::string_view scheme = url.substr(0, SchemeLength(url));
+    return EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https");
+}
+
+std::string_view HostOf(std::string_view url) {
+    const UrlParts parts = SplitUrl(url);
+    if (!parts.hasAuthority) return {};
+    return HostOfAuthority(parts.authority);
+}
+
+std::string RemoveDotSegments(std::string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    auto dropLastSegment = [&out] {
+        const std::size_t slash = out.rfind('/');
+        out.resize(slash == std::string::npos ? 0 : slash);
+    };
+    std::string_view in = path;
+    // "/.." and "/." at the end turn into "/" and go round once more; this
+    // buffer holds that "/" while `in` views the original text.
+    std::string pending;
+    while (!in.empty()) {
+        if (in.starts_with("../")) {
+            in.remove_prefix(3);
+        } else if (in.starts_with("./")) {
+            in.remove_prefix(2);
+        } else if (in.starts_with("/./")) {
+            in.remove_prefix(2);
+        } else if (in == "/.") {
+            pending = "/";
+            in = pending;
+        } else if (in.starts_with("/../")) {
+            in.remove_prefix(3);
+            dropLastSegment();
+        } else if (in == "/..") {
+            dropLastSegment();
+            pending = "/";
+            in = pending;
+        } else if (in == "." || in == "..") {
+            in = {};
+        } else {
+            const std::size_t end = in.find('/', 1);
+            const std::string_view segment = in.substr(0, end);
+            out += segment;
+            in.remove_prefix(segment.size());
+        }
+    }
+    return out;
+}
+
+std::string ResolveUrl(std::string_view base, std::string_view reference) {
+    const UrlParts r = SplitUrl(reference);
+    const UrlParts b = SplitUrl(base);
+    UrlParts t;
+    std::string path;  // holds the path t.path views
+    if (r.hasScheme) {
+        t = r;
+        path = RemoveDotSegments(r.path);
+    } else {
+        if (r.hasAuthority) {
+            t.authority = r.authority;
+            t.hasAuthority = true;
+            path = RemoveDotSegments(r.path);
+            t.query = r.query;
+            t.hasQuery = r.hasQuery;
+        } else {
+            if (r.path.empty()) {
+                path = std::string(b.path);
+                t.query = r.hasQuery ? r.query : b.query;
+                t.hasQuery = r.hasQuery || b.hasQuery;
+            } else {
+                if (r.path.starts_with('/')) {
+                    path = RemoveDotSegments(r.path);
+                } else {
+                    std::string merged;
+                    if (b.hasAuthority && b.path.empty()) {
+                        merged = "/";
+                    } else {
+                        const std::size_t slash = b.path.rfind('/');
+                        if (slash != std::string_view::npos) merged = std::string(b.path.substr(0, slash + 1));
+                    }
+                    merged += r.path;
+                    path = RemoveDotSegments(merged);
+                }
+                t.query = r.query;
+                t.hasQuery = r.hasQuery;
+            }
+            t.authority = b.authority;
+            t.hasAuthority = b.hasAuthority;
+        }
+        t.scheme = b.scheme;
+        t.hasScheme = b.hasScheme;
+    }
+    t.path = path;
+    t.fragment = r.fragment;
+    t.hasFragment = r.hasFragment;
+
+    std::string out;
+    out.reserve(base.size() + reference.size());
+    Append(out, t);
+    return out;
+}
+
+std::string NormalHttpUrl(std::string_view url) {
+    const UrlParts parts = SplitUrl(url);
+    const std::string dotless = RemoveDotSegments(parts.path);
+    std::string path;
+    path.reserve(dotless.size());
+    for (char c : dotless) {
+        if (c == '/' && !path.empty() && path.back() == '/') continue;
+        path += c;
+    }
+    // Everything around the path is kept byte for byte.
+    const std::size_t pathBegin = static_cast<std::size_t>(parts.path.data() - url.data());
+    std::string out(url.substr(0, pathBegin));
+    out += path;
+    out += url.substr(pathBegin + parts.path.size());
+    return out;
+}
+
+bool SameUrl(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    const FoldedSpans spans(a);
+    if (!(spans == FoldedSpans(b))) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (spans.Folds(i) ? LowerChar(a[i]) != LowerChar(b[i]) : a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+std::size_t UrlHash(std::string_view url) {
+    const FoldedSpans spans(url);
+    std::uint64_t h = 14695981039346656037ull;
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        const char c = spans.Folds(i) ? LowerChar(url[i]) : url[i];
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return static_cast<std::size_t>(h);
+}
+
+std::string UrlKey(std::string_view url) {
+    const FoldedSpans spans(url);
+    std::string key(url);
+    for (std::size_t i = 0; i < key.size(); ++i)
+        if (spans.Folds(i)) key[i] = LowerChar(key[i]);
+    return key;
+}
