@@ -49,6 +49,18 @@ PageContext PageContextOfEntry(std::string_view entry) {
     return page;
 }
 
+PageContext PageContextOf(const std::string& queuedUrl, const std::string& finalUrl, bool startEntry) {
+    PageContext page;
+    page.address = finalUrl.empty() ? queuedUrl : finalUrl;
+    if (startEntry) {
+        page.host = std::string(HostOf(page.address));
+    } else {
+        page.host = std::string(HostOf(queuedUrl));
+        page.followLinks = EqualsNoCase(HostOf(page.address), page.host);
+    }
+    return page;
+}
+
 ResolvedLink ResolveLink(std::string_view link, const PageContext& page) {
     ResolvedLink resolved{LinkKind::OtherScheme, {}};
     if (HasScheme(link)) {

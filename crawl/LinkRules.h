@@ -23,6 +23,11 @@ struct PageContext {
 
 // The context of the page in process when nothing but its queue entry is known.
 PageContext PageContextOfEntry(std::string_view entry);
+// The context of a page queued at `queuedUrl` and read from `finalUrl` (empty:
+// from where it was queued). A start entry that moved takes the crawl's site
+// along; a followed link that landed on another host is read for its hits, but
+// nothing of it is followed.
+PageContext PageContextOf(const std::string& queuedUrl, const std::string& finalUrl, bool startEntry);
 
 enum class LinkKind {
     OtherScheme,  // mailto:, ftp:, javascript: ...: classified as written, never followed

@@ -82,8 +82,6 @@ private:
     // `finalUrl`; false when the entry's step ends here (the page failed, or the
     // search was stopped).
     bool FetchPage(const std::string& url, std::string& content, std::string& finalUrl);
-    // The page whose links are handled, from the entry in process and where it landed.
-    PageContext PageOfEntry(const std::string& queuedUrl, const std::string& finalUrl, bool plusEntry);
     void RemoveEntryInProcess();
     IMessageBox& Box();
     // The page whose links are being handled: set by the worker for the page in

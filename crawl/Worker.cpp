@@ -10,35 +10,12 @@
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/Crc.h"
+#include "crawl/QueueEntry.h"
 #include "crawl/Search.h"
 #include "crawl/Url.h"
 #include "project/AsciiText.h"
 
 namespace {
-
-// The directory a "+" entry restricts the crawl to. A last segment with a dot
-// names a file, so the base is the URL up to its last slash; otherwise the URL
-// (without its query) is itself the directory.
-std::string BaseOfPlusEntry(const std::string& url) {
-    const std::string b = url.substr(0, url.find('?'));
-    if (b.empty()) return b;
-    std::size_t i = b.size() - 1;
-    while (i > 0 && b[i] != '/' && b[i] != '.') --i;
-    if (b[i] != '.') return b;
-    // Cut at the last slash of the whole URL, query included, so a query that
-    // holds a slash keeps part of itself in the base.
-    return url.substr(0, url.rfind('/'));
-}
-
-// An entry as it is shown and listed as failed: leading blanks and the crawl
-// marks removed.
-std::string WithoutMarks(const std::string& entry) {
-    std::string url = TrimLeft(entry);
-    if (!url.empty() && url[0] == '*') url.erase(0, 1);
-    if (!url.empty() && url[0] == '-') url.erase(0, 1);
-    if (!url.empty() && url[0] == '+') url.erase(0, 1);
-    return url;
-}
 
 void CloseQuietly(IPageFile& file) {
     try {
@@ -61,23 +38,6 @@ void CSearch::RemoveEntryInProcess() {
     g_UrlList.pop_front();
     if (m_entryIsStart && m_startEntriesLeft > 0) --m_startEntriesLeft;
     m_entryIsStart = false;
-}
-
-PageContext CSearch::PageOfEntry(const std::string& queuedUrl, const std::string& finalUrl, bool plusEntry) {
-    PageContext page;
-    page.address = finalUrl.empty() ? queuedUrl : finalUrl;
-    if (m_entryIsStart) {
-        // A start address that moves (http to https, another host) takes the
-        // crawl along: the site is where it landed.
-        page.host = std::string(HostOf(page.address));
-        if (plusEntry && !finalUrl.empty()) m_strBase = BaseOfPlusEntry(finalUrl);
-    } else {
-        // A followed link that lands on another host is read for its hits, but
-        // the crawl does not go on from there.
-        page.host = std::string(HostOf(queuedUrl));
-        page.followLinks = EqualsNoCase(HostOf(page.address), page.host);
-    }
-    return page;
 }
 
 void CSearch::ReportCounters() {
@@ -127,32 +87,15 @@ void CSearch::ProcessUrl(std::string entry) {
     if (m_stop) return;
     m_page.reset();
     m_entryIsStart = g_UrlList.size() <= m_startEntriesLeft;
-    if (!entry.empty() && entry[0] == '!') {
+    const QueueEntry parsed = ParseQueueEntry(entry);
+    if (!parsed.fetched) {
         RemoveEntryInProcess();
         return;
     }
-    std::string url = TrimLeft(entry);
-    if (url.size() < 8) {
-        RemoveEntryInProcess();
-        return;
-    }
-    if (url[0] == '*') {
-        m_bRecursive = false;
-        url.erase(0, 1);
-    } else {
-        m_bRecursive = true;
-    }
-    // "-" marks a page found below a "+" entry: its base stays in force.
-    if (!url.empty() && url[0] == '-') {
-        url.erase(0, 1);
-    } else {
-        m_strBase.clear();
-    }
-    const bool plusEntry = !url.empty() && url[0] == '+';
-    if (plusEntry) {
-        url.erase(0, 1);
-        m_strBase = BaseOfPlusEntry(url);
-    }
+    const std::string& url = parsed.url;
+    m_bRecursive = parsed.recursive;
+    if (!parsed.keepsBase) m_strBase.clear();
+    if (parsed.plus) m_strBase = BaseOfPlusEntry(url);
 
     std::string content;
     std::string finalUrl;
@@ -162,7 +105,9 @@ void CSearch::ProcessUrl(std::string entry) {
         g_PageCrc = ComputeCrc(content.size(), 0,
                                reinterpret_cast<const unsigned char*>(content.data()));
         if (IsNewContent() == 1 && !m_stop) {
-            m_page = PageOfEntry(url, finalUrl, plusEntry);
+            m_page = PageContextOf(url, finalUrl, m_entryIsStart);
+            // A "+" start entry that moved restricts the crawl below where it landed.
+            if (parsed.plus && !finalUrl.empty()) m_strBase = BaseOfPlusEntry(finalUrl);
             ExtractLinks(content);
             m_page.reset();
         }

@@ -105,7 +105,9 @@ TEST(UrlTest, NormalFormAndIdentity) {
     for (const auto& [a, b, equal] : same) {
         EXPECT_EQ(SameUrl(a, b), equal) << a << " " << b;
         EXPECT_EQ(UrlKey(a) == UrlKey(b), equal) << a << " " << b;
-        if (equal) EXPECT_EQ(UrlHash(a), UrlHash(b)) << a;
+        if (equal) {
+            EXPECT_EQ(UrlHash(a), UrlHash(b)) << a;
+        }
     }
 }
 

@@ -103,12 +103,12 @@ struct FakePage {
     // Blocking until the search is asked to stop, then carrying on as told.
     enum Block { NoBlock, BlockInOpen, BlockInReadThenThrow, BlockInReadThenDeliver } block = NoBlock;
     std::size_t blockAtLine = 0;
-    std::string finalUrl;  // where a redirect took the request; empty: nowhere
 };
 
 class FakeFetcher : public IPageFetcher {
 public:
     std::map<std::string, FakePage> pages;  // unknown URLs are empty pages
+    std::map<std::string, std::string> landed;  // where a redirect took a request
     std::vector<std::string> opened;        // every OpenURL call, in order
     IStatusTarget* target = nullptr;
     bool statusEnabled = false;
@@ -132,7 +132,8 @@ public:
 
 class FakeFile : public IPageFile {
 public:
-    FakeFile(FakeFetcher& fetcher, FakePage page) : m_fetcher(fetcher), m_page(std::move(page)) {}
+    FakeFile(FakeFetcher& fetcher, FakePage page, std::string finalUrl)
+        : m_fetcher(fetcher), m_page(std::move(page)), m_finalUrl(std::move(finalUrl)) {}
     // A session closing its handle reports it, stopped or not.
     ~FakeFile() override { m_fetcher.Status("Handle closed"); }
 
@@ -153,11 +154,12 @@ public:
         return true;
     }
     void Close() override {}
-    std::string FinalUrl() const override { return m_page.finalUrl; }
+    std::string FinalUrl() const override { return m_finalUrl; }
 
 private:
     FakeFetcher& m_fetcher;
     FakePage m_page;
+    std::string m_finalUrl;
     std::size_t m_next = 0;
     bool m_blockedOnce = false;
 };
@@ -174,7 +176,7 @@ std::unique_ptr<IPageFile> FakeFetcher::OpenURL(const std::string& url) {
         default: break;
     }
     if (page.block == FakePage::BlockInOpen) BlockUntilStop();
-    return std::make_unique<FakeFile>(*this, page);
+    return std::make_unique<FakeFile>(*this, page, landed[url]);
 }
 
 // ---------------------------------------------------------------- helpers
@@ -295,7 +297,8 @@ TEST_F(FakeCrawlTest, EntryPrefixesLengthAndBase) {
 }
 
 TEST_F(FakeCrawlTest, RedirectsMoveTheStartButNeverAFollowedLinkOffTheSite) {
-    const std::string listing = "<a href=\"a.htm\"><a href=\"x.zip\"><a href=\"http://h/back.htm\">";
+    const std::string listing =
+        "<a href=\"a.htm\"><a href=\"x.zip\"><a href=\"http://h/back.htm\"><a href=\"http://h/docs-old/y.htm\">";
     const struct {
         std::string entry, landed;
         std::vector<std::string> opened;
@@ -303,35 +306,37 @@ TEST_F(FakeCrawlTest, RedirectsMoveTheStartButNeverAFollowedLinkOffTheSite) {
     } cases[] = {
         // A start entry continues where it landed, a "+" entry takes its base from there.
         {"http://h/", "https://www.h/docs/", {"http://h/", "https://www.h/docs/a.htm"},
-         {"https://www.h/docs/a.htm", "https://www.h/docs/x.zip", "http://h/back.htm"}},
+         {"https://www.h/docs/a.htm", "https://www.h/docs/x.zip", "http://h/back.htm", "http://h/docs-old/y.htm"}},
         {"+http://h/docs", "http://h/docs/", {"http://h/docs", "http://h/docs/a.htm"},
-         {"http://h/docs/a.htm", "http://h/docs/x.zip", "http://h/back.htm"}},
+         {"http://h/docs/a.htm", "http://h/docs/x.zip", "http://h/back.htm", "http://h/docs-old/y.htm"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.entry);
         ResetCrawlState();
         g_AllLinks = 1;
         auto owned = std::make_unique<FakeFetcher>();
-        owned->pages[c.entry[0] == '+' ? c.entry.substr(1) : c.entry] = {{listing}, FakePage::None, 0,
-                                                                          FakePage::NoBlock, 0, c.landed};
+        const std::string url = c.entry[0] == '+' ? c.entry.substr(1) : c.entry;
+        owned->pages[url].lines = {listing};
+        owned->landed[url] = c.landed;
         CSearch one(std::move(owned));
         g_UrlList = {c.entry};
         RecordingProgress shown;
         CrawlTest::RunToEnd(one, shown, box);
         EXPECT_EQ(shown.Opened(), c.opened);
-        EXPECT_EQ(HitsOf(c.entry[0] == '+' ? c.entry.substr(1) : c.entry), c.hits);
+        EXPECT_EQ(HitsOf(url), c.hits);
     }
 
     // A followed link that lands on another host: read and hit-tested, nothing of it followed.
     ResetCrawlState();
     g_AllLinks = 1;
-    fetcher->pages["http://h/"] = {{"<a href=\"moved.htm\">"}};
-    fetcher->pages["http://h/moved.htm"] = {{listing}, FakePage::None, 0, FakePage::NoBlock, 0, "http://other/new/"};
+    fetcher->pages["http://h/"].lines = {"<a href=\"moved.htm\">"};
+    fetcher->pages["http://h/moved.htm"].lines = {listing};
+    fetcher->landed["http://h/moved.htm"] = "http://other/new/";
     g_UrlList = {"http://h/"};
     RunToEnd();
     EXPECT_EQ(progress.Opened(), (std::vector<std::string>{"http://h/", "http://h/moved.htm"}));
-    EXPECT_EQ(HitsOf("http://h/moved.htm"),
-              (StringList{"http://other/new/a.htm", "http://other/new/x.zip", "http://h/back.htm"}));
+    EXPECT_EQ(HitsOf("http://h/moved.htm"), (StringList{"http://other/new/a.htm", "http://other/new/x.zip",
+                                                        "http://h/back.htm", "http://h/docs-old/y.htm"}));
 }
 
 TEST_F(FakeCrawlTest, NothingChangesOnceTheStopIsAskedForBetweenLinks) {
