@@ -1,16 +1,18 @@
 #pragma once
-// The HTTP session of one search, on libcurl: one easy handle reused for every
-// page so that connections stay alive, cookies kept for the search's length.
+// The HTTP session of one search, on libcurl: one page at a time, through one
+// transfer reused for every page so that connections stay alive, cookies kept for
+// the search's length.
 #include <atomic>
 #include <memory>
 #include <string>
 
+#include "crawl/FetchLimits.h"
 #include "crawl/PageFetcher.h"
 
 class CSearchSession : public IPageFetcher {
 public:
     // `stop` is the search's stop request; a transfer in progress ends soon after it is set.
-    explicit CSearchSession(const std::atomic<bool>* stop = nullptr);
+    explicit CSearchSession(const std::atomic<bool>* stop = nullptr, const FetchLimits& limits = {});
     ~CSearchSession() override;
     CSearchSession(const CSearchSession&) = delete;
     CSearchSession& operator=(const CSearchSession&) = delete;

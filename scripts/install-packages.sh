@@ -9,6 +9,8 @@ PACKAGES=(
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev
+  # https: the system's certificate store; tests make their own certificates
+  libssl-dev openssl ca-certificates
   fonts-liberation
 )
 

@@ -29,6 +29,9 @@ using Lines = std::vector<std::string>;
 // kSilence, longer than that bound and shorter than the session's 60 s stall bound.
 constexpr auto kGenerousBound = 30s;
 constexpr auto kSilence = 50s;
+// The server holds back what it compresses until the body ends; streamed bodies
+// are sent in a type it leaves as it is, so that each piece goes out when written.
+constexpr const char* kUncompressedType = "application/octet-stream";
 
 class RecordingTarget : public IStatusTarget {
 public:
@@ -268,7 +271,7 @@ TEST(SearchSession, FirstLineArrivesWhileTheBodyIsStillComing) {
     std::atomic<bool> released{false};
     TestHttpServer server;
     server.Server().Get("/stream", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/html", [&](size_t, httplib::DataSink& sink) {
+        res.set_chunked_content_provider(kUncompressedType, [&](size_t, httplib::DataSink& sink) {
             sink.write("first\n", 6);
             released = gate.Wait(kGenerousBound);
             sink.write("second\n", 7);
@@ -294,7 +297,7 @@ TEST(SearchSession, StopEndsAStalledTransfer) {
     Gate gate;
     TestHttpServer server;
     server.Server().Get("/endless", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/html", [&](size_t, httplib::DataSink& sink) {
+        res.set_chunked_content_provider(kUncompressedType, [&](size_t, httplib::DataSink& sink) {
             sink.write("first\n", 6);
             gate.Wait(kSilence);
             return false;

@@ -1,0 +1,199 @@
+// The session on the real web's terms: https, compressed bodies, redirects, and
+// pages that are too large or take too long.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "crawl/SearchSession.h"
+#include "support/ScopedEnv.h"
+#include "support/TestCertificate.h"
+#include "support/TestHttpServer.h"
+#include "support/TestTlsServer.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// Bodies sent as they are: the server compresses text types on its own.
+constexpr const char* kRawType = "application/octet-stream";
+
+Lines Fetch(CSearchSession& session, const std::string& url) {
+    auto file = session.OpenURL(url);
+    if (!file) throw std::logic_error("no file for " + url);
+    Lines lines;
+    std::string line;
+    while (file->ReadString(line)) lines.push_back(line);
+    file->Close();
+    return lines;
+}
+
+std::string Gzip(const std::string& text) {
+    httplib::detail::gzip_compressor compressor;
+    std::string out;
+    compressor.compress(text.data(), text.size(), true, [&out](const char* data, size_t size) {
+        out.append(data, size);
+        return true;
+    });
+    return out;
+}
+
+TEST(SearchSessionWeb, HttpsNeedsATrustedCertificateForTheHost) {
+    TestTlsServer good;
+    TestTlsServer wrongName("DNS:wrong.example");
+    TestCertificate stranger;
+    for (TestTlsServer* server : {&good, &wrongName}) {
+        server->Page("/", "<a href=\"x.zip\">\n");
+        server->Start();
+    }
+    const std::string goodCert = good.CertificateFile();
+    const std::string wrongNameCert = wrongName.CertificateFile();
+    const std::string strangerCert = stranger.CertificateFile();
+    const std::optional<std::string> unset;
+    struct Row {
+        const char* what;
+        TestTlsServer& server;
+        std::optional<std::string> caBundle;  // CURL_CA_BUNDLE
+        std::optional<std::string> certFile;  // SSL_CERT_FILE
+        bool opens;
+    } rows[] = {
+        {"trusted", good, unset, goodCert, true},
+        {"only the system's store", good, unset, unset, false},
+        {"another certificate trusted", good, unset, strangerCert, false},
+        {"trusted, for another host name", wrongName, unset, wrongNameCert, false},
+        {"CURL_CA_BUNDLE before SSL_CERT_FILE", good, goodCert, strangerCert, true},
+        {"SSL_CERT_FILE after CURL_CA_BUNDLE", good, strangerCert, goodCert, false},
+    };
+    for (const Row& row : rows) {
+        ScopedEnv bundle("CURL_CA_BUNDLE", row.caBundle);
+        ScopedEnv certFile("SSL_CERT_FILE", row.certFile);
+        CSearchSession session;
+        if (row.opens)
+            EXPECT_EQ(Fetch(session, row.server.Url("/")), Lines{"<a href=\"x.zip\">"}) << row.what;
+        else
+            EXPECT_THROW(Fetch(session, row.server.Url("/")), InternetError) << row.what;
+    }
+}
+
+TEST(SearchSessionWeb, CompressedBodiesAreReadDecoded) {
+    const std::string page = "<a href=\"a.zip\">\r\n" + std::string(300, 'z') + "\nlast";
+    const Lines lines = {"<a href=\"a.zip\">", std::string(127, 'z'), std::string(127, 'z'), std::string(46, 'z'), "last"};
+    TestHttpServer server;
+    server.Server().Get("/unasked", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(Gzip(page), kRawType);
+    });
+    server.Server().Get("/asked", [&](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_header_value("Accept-Encoding").find("gzip") == std::string::npos) {
+            res.set_content("not asked", kRawType);
+            return;
+        }
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(Gzip(page), kRawType);
+    });
+    // Compressed by the server itself, in the encoding it likes best of those offered.
+    server.Page("/chosen", page);
+    server.Start();
+    CSearchSession session;
+    for (const char* path : {"/unasked", "/asked", "/chosen"})
+        EXPECT_EQ(Fetch(session, server.Url(path)), lines) << path;
+}
+
+TEST(SearchSessionWeb, FinalUrlIsWhereTheBodyCameFrom) {
+    TestHttpServer server;
+    server.Page("/dir/page", "here\n");
+    server.Page("/a b", "blank\n");
+    const std::string viaName = "http://localhost:";
+    server.Server().Get("/old", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("dir/page"); });
+    server.Server().Get("/away", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(viaName + std::to_string(server.Port()) + "/dir/page");
+    });
+    server.Start();
+    const struct Row {
+        std::string url;
+        std::string finalUrl;
+    } rows[] = {
+        {server.Url("/old"), server.Url("/dir/page")},
+        {server.Url("/away"), viaName + std::to_string(server.Port()) + "/dir/page"},
+        // Read where it was asked for, though sent in another spelling.
+        {server.Url("/dir/page"), ""},
+        {server.Url("/a b"), ""},
+    };
+    CSearchSession session;
+    for (const Row& row : rows) {
+        auto file = session.OpenURL(row.url);
+        EXPECT_EQ(file->FinalUrl(), row.finalUrl) << row.url;
+        std::string line;
+        EXPECT_TRUE(file->ReadString(line)) << row.url;
+        file->Close();
+        EXPECT_EQ(file->FinalUrl(), row.finalUrl) << row.url;
+    }
+}
+
+TEST(SearchSessionWeb, PagesPastTheSizeLimitFail) {
+    FetchLimits limits;
+    limits.maxBodyBytes = 64 * 1024;
+    const std::string line(63, 'x');
+    std::string atLimit;
+    while (atLimit.size() < limits.maxBodyBytes) atLimit += line + "\n";
+    TestHttpServer server;
+    server.Server().Get("/at-limit", [&](const httplib::Request&, httplib::Response& res) { res.set_content(atLimit, kRawType); });
+    server.Server().Get("/past-limit", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(atLimit + "y", kRawType);
+    });
+    // Small on the wire, past the limit once unpacked.
+    server.Page("/packed", std::string(16 * limits.maxBodyBytes, 'p'));
+    server.Server().Get("/endless", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider(kRawType, [&](size_t, httplib::DataSink& sink) {
+            const std::string block = std::string(1023, 'e') + "\n";
+            // Bounded, so that the server ends even if the client never gives up.
+            for (int i = 0; i < 100000 && sink.is_writable(); ++i) {
+                if (!sink.write(block.data(), block.size())) return false;
+            }
+            return false;
+        });
+    });
+    server.Start();
+    CSearchSession session(nullptr, limits);
+
+    EXPECT_EQ(Fetch(session, server.Url("/at-limit")).size(), limits.maxBodyBytes / 64);
+    for (const char* path : {"/past-limit", "/packed", "/endless"}) {
+        std::size_t bytes = 0;
+        std::string text;
+        try {
+            auto file = session.OpenURL(server.Url(path));
+            while (file->ReadString(text)) bytes += text.size();
+            ADD_FAILURE() << path << " was read to its end";
+        } catch (const InternetError&) {
+        }
+        EXPECT_LE(bytes, limits.maxBodyBytes) << path;
+    }
+    // The session goes on with the next page.
+    EXPECT_EQ(Fetch(session, server.Url("/at-limit")).size(), limits.maxBodyBytes / 64);
+}
+
+TEST(SearchSessionWeb, PageThatNeverEndsFailsAfterTheTotalTime) {
+    FetchLimits limits;
+    limits.totalSeconds = 1;
+    TestHttpServer server;
+    server.Page("/next", "next\n");
+    server.Server().Get("/drip", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider(kRawType, [](size_t, httplib::DataSink& sink) {
+            // A byte now and then, often enough never to stall; bounded, so that the
+            // server ends even if the client never gives up.
+            for (int i = 0; i < 600 && sink.is_writable(); ++i) {
+                if (!sink.write("x", 1)) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            return false;
+        });
+    });
+    server.Start();
+    CSearchSession session(nullptr, limits);
+    EXPECT_THROW(Fetch(session, server.Url("/drip")), InternetError);
+    EXPECT_EQ(Fetch(session, server.Url("/next")), Lines{"next"});
+}
+
+}  // namespace
