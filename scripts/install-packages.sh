@@ -9,6 +9,7 @@ PACKAGES=(
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev
+  nlohmann-json3-dev
   fonts-liberation
 )
 
