@@ -1,19 +1,18 @@
 // netzspurer-crawl: runs one search project without windows, the way the
 // project editor's "Search", then "Start" and "Show results" would, and writes
 // the same results page.
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <iostream>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
+#include "app/RunnerConsole.h"
+#include "app/RunnerOptions.h"
+#include "app/TerminalText.h"
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/Search.h"
@@ -21,6 +20,7 @@
 #include "project/ProjectData.h"
 #include "project/ProjectFile.h"
 #include "project/UrlEntry.h"
+#include "results/Export.h"
 
 #ifndef NETZSPURER_VERSION
 #define NETZSPURER_VERSION "unknown"
@@ -38,12 +38,17 @@ const char* const kUsage =
     "Runs the search project NAME (the file NAME.nsp in the current directory)\n"
     "and writes its results page NAME.htm.\n"
     "\n"
-    "  --help       show this text\n"
-    "  --version    show the version\n"
+    "  --export FILE  also write the results to FILE, in the form its extension\n"
+    "                 chooses:\n"
+    "                   .txt   the distinct hit URLs, one a line (for wget -i)\n"
+    "                   .csv   one row per hit: page,hit\n"
+    "                   .json  the counts, the pages with their hits, the failed URLs\n"
+    "  --help         show this text\n"
+    "  --version      show the version\n"
     "\n"
     "Ctrl-C ends the search early and keeps what was found.\n"
-    "Exit status: 0 results page written, 1 results page not written,\n"
-    "2 bad usage or project file missing, 130 interrupted.\n";
+    "Exit status: 0 results page (and export) written, 1 results page or export\n"
+    "not written, 2 bad usage or project file missing, 130 interrupted.\n";
 
 // The worker's end and the signals both arrive here, one byte each, so the main
 // thread needs nothing but a blocking read to wait for whichever comes first.
@@ -102,95 +107,9 @@ char WaitForWake() {
     }
 }
 
-// The one-line progress display on a terminal's standard error, shared with
-// the message boxes so that a message never lands in the middle of the line.
-class Console {
-public:
-    Console() : m_tty(::isatty(STDERR_FILENO) == 1) {}
-
-    void Message(const std::string& caption, const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ClearLocked();
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-        std::fflush(stderr);
-        DrawLocked(true);
-    }
-
-    void Update(const std::string* url, const std::string* status, const std::int32_t* pages,
-                const std::int32_t* hits, const std::int64_t* bytes) {
-        if (!m_tty) return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (url != nullptr) m_url = *url;
-        if (status != nullptr) m_status = *status;
-        if (pages != nullptr) m_pages = *pages;
-        if (hits != nullptr) m_hits = *hits;
-        if (bytes != nullptr) m_bytes = *bytes;
-        // Counters change with every line read; a terminal need not see each one.
-        DrawLocked(url != nullptr);
-    }
-
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ClearLocked();
-        m_url.clear();
-    }
-
-private:
-    void DrawLocked(bool force) {
-        if (!m_tty || m_url.empty()) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (!force && now - m_lastDraw < std::chrono::milliseconds(50)) return;
-        m_lastDraw = now;
-        std::string line = "Pages " + std::to_string(m_pages) + "  Hits " + std::to_string(m_hits) +
-                           "  Bytes " + std::to_string(m_bytes) + "  " + m_url;
-        if (!m_status.empty()) line += "  [" + m_status + "]";
-        std::size_t width = 80;
-        winsize ws{};
-        if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) width = ws.ws_col;
-        // One column short of the edge, or the terminal wraps and \r redraws one line too low.
-        if (line.size() > width - 1) line.resize(width - 1);
-        for (char& c : line) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-        }
-        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
-        std::fflush(stderr);
-        m_drawn = true;
-    }
-
-    void ClearLocked() {
-        if (!m_tty || !m_drawn) return;
-        std::fputs("\r\x1b[K", stderr);
-        std::fflush(stderr);
-        m_drawn = false;
-    }
-
-    const bool m_tty;
-    std::mutex m_mutex;
-    bool m_drawn = false;
-    std::chrono::steady_clock::time_point m_lastDraw{};
-    std::string m_url;
-    std::string m_status;
-    std::int32_t m_pages = 0;
-    std::int32_t m_hits = 0;
-    std::int64_t m_bytes = 0;
-};
-
-class ConsoleMessageBox : public IMessageBox {
-public:
-    explicit ConsoleMessageBox(Console& console) : m_console(console) {}
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon,
-                   MsgButtons buttons) override {
-        m_console.Message(caption, text);
-        return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
-    }
-
-private:
-    Console& m_console;
-};
-
 class ConsoleProgress : public ISearchProgress {
 public:
-    explicit ConsoleProgress(Console& console) : m_console(console) {}
+    explicit ConsoleProgress(RunnerConsole& console) : m_console(console) {}
     void SetStatusText(const std::string& text) override {
         m_console.Update(nullptr, &text, nullptr, nullptr, nullptr);
     }
@@ -203,17 +122,38 @@ public:
     void SearchFinished() override { Wake(kWakeFinished); }
 
 private:
-    Console& m_console;
+    RunnerConsole& m_console;
 };
 
 int Usage(const std::string& problem) {
-    if (!problem.empty()) std::cerr << "netzspurer-crawl: " << problem << "\n";
+    if (!problem.empty()) std::cerr << "netzspurer-crawl: " << TerminalSafe(problem) << "\n";
     std::cerr << kUsage;
     return kExitUsage;
 }
 
-int Run(const std::string& name) {
-    Console console;
+// The summary goes to standard output, which may be a terminal too.
+void PrintLine(const std::string& text) { std::cout << TerminalSafe(text) << "\n"; }
+
+// The numbers printed at the end and exported.
+SearchCounters FinalCounters(const CSearch& search) {
+    // m_nPages runs one ahead of the entries whose step has ended.
+    return SearchCounters{search.m_nPages - 1, search.m_nHits, search.m_nBytes};
+}
+
+// Written at the same moment as the results page and from the same lists.
+bool WriteRequestedExport(const RunnerOptions& options, const SearchCounters& counters,
+                          const StringList& failed, IMessageBox& box) {
+    if (!options.exportFile) return true;
+    if (WriteExport(*options.exportFile, options.exportFormat, g_PageList, counters, failed))
+        return true;
+    box.Show("The export could not be written to " + *options.exportFile, "Error", MsgIcon::Stop,
+             MsgButtons::Ok);
+    return false;
+}
+
+int Run(const RunnerOptions& options) {
+    const std::string& name = options.projectName;
+    RunnerConsole console;
     ConsoleMessageBox box(console);
 
     if (!SetUpWakePipe()) {
@@ -272,7 +212,7 @@ int Run(const std::string& name) {
     // A project without URL entries ends at once with an empty results page.
     const bool interrupted = started && WaitForWake() == kWakeSignal;
 
-    std::vector<std::string> failed;
+    StringList failed;
     int written = 0;
     if (interrupted) {
         written = search->CancelKeep();
@@ -283,41 +223,35 @@ int Run(const std::string& name) {
             g_FailedUrls.clear();
         });
     }
+    const SearchCounters counters = FinalCounters(*search);
+    const bool exported = WriteRequestedExport(options, counters, failed, box);
     console.Clear();
 
-    // m_nPages runs one ahead of the entries whose step has ended.
-    std::cout << "Pages scanned: " << (search->m_nPages - 1) << "\n"
-              << "Hits: " << search->m_nHits << "\n"
-              << "Bytes retrieved: " << search->m_nBytes << "\n";
-    for (const std::string& url : failed) std::cout << "Failed: " << url << "\n";
+    PrintLine("Pages scanned: " + std::to_string(counters.pagesScanned));
+    PrintLine("Hits: " + std::to_string(counters.hits));
+    PrintLine("Bytes retrieved: " + std::to_string(counters.bytesRetrieved));
+    for (const std::string& url : failed) PrintLine("Failed: " + url);
     std::cout.flush();
 
     if (interrupted) return kExitInterrupted;
-    return written == 1 ? kExitWritten : kExitNotWritten;
+    return written == 1 && exported ? kExitWritten : kExitNotWritten;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> names;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
+    const RunnerCommandLine line = ParseRunnerCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.action) {
+        case RunnerAction::ShowHelp:
             std::cout << kUsage;
             return 0;
-        } else if (!optionsEnded && arg == "--version") {
+        case RunnerAction::ShowVersion:
             std::cout << "netzspurer-crawl " << NETZSPURER_VERSION << "\n";
             return 0;
-        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return Usage("unknown option " + arg);
-        } else {
-            names.push_back(arg);
-        }
+        case RunnerAction::BadUsage:
+            return Usage(line.problem);
+        case RunnerAction::Run:
+            break;
     }
-    if (names.size() != 1) return Usage(names.empty() ? "no project name given" : "one project name only");
-    if (names.front().empty()) return Usage("the project name is empty");
-    return Run(names.front());
+    return Run(line.options);
 }

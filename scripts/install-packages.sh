@@ -11,6 +11,7 @@ PACKAGES=(
   libcpp-httplib-dev
   # https: the system's certificate store; tests make their own certificates
   libssl-dev openssl ca-certificates
+  nlohmann-json3-dev
   fonts-liberation
 )
 

@@ -12,8 +12,12 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "app/TerminalText.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
@@ -99,6 +103,7 @@ TEST_F(RunnerTest, HelpAndVersion) {
     const Outcome help = RunCrawler({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: netzspurer-crawl NAME\n", 0), 0u);
+    EXPECT_TRUE(Contains(help.out, "--export FILE")) << help.out;
     const Outcome version = RunCrawler({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("netzspurer-crawl ", 0), 0u);
@@ -120,9 +125,14 @@ TEST_F(RunnerTest, BadUsageAndUnloadableProjectsExitWithTwo) {
         // The placeholder of a new project, even with a file of that name beside it.
         {{"NEW"}, "Please provide another name for this project!"},
         {{"new"}, "Please provide another name for this project!"},
+        // Export mistakes are found before the project is even looked for.
+        {{"Missing", "--export", "r.pdf"}, "the export file r.pdf must end in .txt, .csv or .json"},
+        {{"Missing", "--export=r"}, "the export file r must end in .txt, .csv or .json"},
+        {{"Missing", "--export"}, "--export needs FILE"},
+        {{"--export", "a.txt", "--export=b.csv", "Missing"}, "--export given twice"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.args.empty() ? "(none)" : c.args.front());
+        SCOPED_TRACE(c.args.empty() ? "(none)" : c.args.back());
         const Outcome o = RunCrawler(c.args);
         EXPECT_EQ(o.status, 2);
         EXPECT_TRUE(Contains(o.err, c.message)) << o.err;
@@ -130,6 +140,17 @@ TEST_F(RunnerTest, BadUsageAndUnloadableProjectsExitWithTwo) {
     }
     EXPECT_FALSE(std::filesystem::exists("Missing.htm"));
     EXPECT_FALSE(std::filesystem::exists("new.htm"));
+}
+
+TEST(TerminalSafeTest, ControlBytesBecomePercentHex) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://h/a b.zip", "http://h/a b.zip"},
+        {"\x1b]0;owned\x07\r\n\t", "%1B]0;owned%07%0D%0A%09"},
+        {std::string("a\0b", 3), "a%00b"},
+        {"\x1f\x20\x7e\x7f", "%1F ~%7F"},
+        {"100%\xC3\xA9\x9B\xFF", "100%\xC3\xA9\x9B\xFF"},  // only the bytes below 0x20 and 0x7F
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(TerminalSafe(in), out);
 }
 
 // Pages are registered before the server starts, so that its threads only read them.
@@ -193,6 +214,58 @@ TEST_F(RunnerCrawlTest, ReportThatCannotBeWrittenExitsWithOne) {
     EXPECT_EQ(o.out, "Pages scanned: 1\nHits: 1\nBytes retrieved: 16\n");
 }
 
+TEST_F(RunnerCrawlTest, ExportsReadBackInEachFormat) {
+    std::string refused;
+    {
+        TestHttpServer gone;
+        gone.Start();
+        refused = gone.Url("/x.htm");
+    }
+    // a.htm becomes known (queued) before index.htm has its first hit, so it comes first.
+    server.Page("/index.htm", "<a href=\"a.htm\"><a href=\"x,y.zip\"><a href=\"i.zip\">");
+    server.Page("/a.htm", "<a href=\"i.zip\"><a href=\"a1.zip\">");
+    server.Start();
+    WriteProject("Site", {".ZIP", "__URLSECTION__", U("/index.htm"), refused});
+    const std::string a = U("/a.htm"), index = U("/index.htm"), i = U("/i.zip"), a1 = U("/a1.zip"),
+                      xy = U("/x,y.zip");
+    const std::pair<std::string, std::string> cases[] = {
+        {"Site.txt", i + "\n" + a1 + "\n" + xy + "\n"},
+        {"Site.CSV", "page,hit\r\n" + a + "," + i + "\r\n" + a + "," + a1 + "\r\n" + index + ",\"" + xy +
+                         "\"\r\n" + index + "," + i + "\r\n"},
+        {"Site.json", nlohmann::json{{"counters", {{"pages_scanned", 3}, {"hits", 4}, {"bytes_retrieved", 83}}},
+                                     {"pages", {{{"url", a}, {"hits", {i, a1}}}, {{"url", index}, {"hits", {xy, i}}}}},
+                                     {"failed_urls", {refused}}}.dump()},
+    };
+    for (const auto& [file, expected] : cases) {
+        const Outcome o = RunCrawler({"Site", "--export", file});
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out, "Pages scanned: 3\nHits: 4\nBytes retrieved: 83\nFailed: " + refused + "\n");
+        const std::string written = ReadFileBytes(file);
+        if (file.ends_with(".json"))
+            EXPECT_EQ(nlohmann::json::parse(written), nlohmann::json::parse(expected));
+        else
+            EXPECT_EQ(written, expected) << file;
+    }
+}
+
+// A page can put raw control bytes into a link; the link fails and is listed.
+TEST_F(RunnerCrawlTest, ControlBytesFromPagesArePrintedAsPercentHex) {
+    std::string refused;
+    {
+        TestHttpServer gone;
+        gone.Start();
+        refused = gone.Url("/");
+    }
+    const std::string page = "<a href=\"" + refused + "\x1b]0;owned\x07\x7f.htm\">";
+    server.Page("/index.htm", page);
+    server.Start();
+    WriteProject("Site", {".ZIP", "__URLSECTION__", U("/index.htm")});
+    const Outcome o = RunCrawler({"Site"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "Pages scanned: 2\nHits: 0\nBytes retrieved: " + std::to_string(page.size()) +
+                         "\nFailed: " + refused + "%1B]0;owned%07%7F.htm\n");
+}
+
 // Ctrl-C while the runner waits in the middle of a page that does not come.
 class RunnerSignalTest : public RunnerCrawlTest, public ::testing::WithParamInterface<int> {};
 
@@ -225,7 +298,7 @@ TEST_P(RunnerSignalTest, StopsLikeCancelAndKeepsWhatWasFound) {
     WriteProject("Site", {".ZIP", "__URLSECTION__", refused, "*" + U("/index.htm"), U("/slow.htm"),
                           U("/never.htm")});
 
-    Runner runner({"Site"});
+    Runner runner({"Site", "--export", "Site.txt"});
     {
         std::unique_lock<std::mutex> lock(stall->mutex);
         stall->changed.wait(lock, [&] { return stall->requested; });
@@ -241,6 +314,7 @@ TEST_P(RunnerSignalTest, StopsLikeCancelAndKeepsWhatWasFound) {
     // The refused page and index.htm are done; slow.htm was in process.
     EXPECT_EQ(o.out, "Pages scanned: 2\nHits: 1\nBytes retrieved: 16\nFailed: " + refused + "\n");
     EXPECT_TRUE(Contains(ReadFileBytes("Site.htm"), U("/i.zip")));
+    EXPECT_EQ(ReadFileBytes("Site.txt"), U("/i.zip") + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(IntAndTerm, RunnerSignalTest, ::testing::Values(SIGINT, SIGTERM));
