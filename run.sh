@@ -7,8 +7,9 @@ cd "$(dirname "$0")"
 src=$(pwd)
 ./scripts/install-packages.sh
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNETZSPURER_GUI=ON
+# Only the programs: the tests and benchmarks are test.sh's to build.
+cmake --build build -j"$(nproc)" --target netzspurer netzspurer-crawl
 
 workspace=${1:-"$HOME/Netzspurer"}
 mkdir -p "$workspace"
@@ -17,9 +18,5 @@ if [ ! -f "$workspace/help/default.htm" ]; then
   cp -r "$src/resources/help/." "$workspace/help/"
 fi
 
-if [ ! -x build/netzspurer ]; then
-  echo "Built into build/ (the windowed program is not built yet)."
-  exit 0
-fi
 cd "$workspace"
 exec "$src/build/netzspurer"
