@@ -720,11 +720,11 @@ TEST_F(ServerCrawlTest, RedirectedPageCountsForItsEntry) {
     server.Server().Get("/old.htm", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/new/page.htm");
     });
-    // Links resolve against the entry, not against where the server sent the crawl.
+    // Links resolve where the server sent the crawl; the hits belong to the entry.
     server.Page("/new/page.htm", "<a href=\"x.zip\">");
     Crawl({U("/old.htm")});
     EXPECT_EQ(progress.Opened(), std::vector<std::string>{U("/old.htm")});
-    EXPECT_EQ(HitsOf(U("/old.htm")), StringList{U("/x.zip")});
+    EXPECT_EQ(HitsOf(U("/old.htm")), StringList{U("/new/x.zip")});
 }
 
 class SameTextTest : public ServerCrawlTest, public ::testing::WithParamInterface<bool> {};
