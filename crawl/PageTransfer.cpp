@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "crawl/ConnectionStatus.h"
 #include "crawl/PageFetcher.h"
@@ -71,14 +74,29 @@ std::string PrepareUrl(const std::string& url) {
     return result;
 }
 
-// The certificate bundle named in the environment, as curl's command line takes
-// it: CURL_CA_BUNDLE first, then SSL_CERT_FILE. Empty: the system's store.
-std::string CaBundleFromEnvironment() {
+// The certificates that the bundles named in the environment hold, CURL_CA_BUNDLE
+// (as curl reads it) and SSL_CERT_FILE (as OpenSSL does) together: desktops and
+// build machines often set one of them to the system's store, and a certificate
+// trusted through the other must not fail for it. Unset: the system's store.
+struct CaBundle {
+    bool named = false;       // the environment names a bundle
+    std::string certificates;  // what the named bundles that could be read hold
+};
+
+CaBundle CaBundleFromEnvironment() {
+    CaBundle bundle;
+    std::vector<std::string> read;
     for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
         const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return value;
+        if (value == nullptr || *value == '\0') continue;
+        bundle.named = true;
+        if (std::find(read.begin(), read.end(), value) != read.end()) continue;
+        read.emplace_back(value);
+        std::ifstream file(value, std::ios::binary);
+        bundle.certificates.append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        bundle.certificates += '\n';
     }
-    return {};
+    return bundle;
 }
 
 }  // namespace
@@ -105,8 +123,14 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
     // A page whose server cannot prove who it is fails like one that cannot be reached.
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
-    const std::string caBundle = CaBundleFromEnvironment();
-    if (!caBundle.empty()) set(CURLOPT_CAINFO, caBundle.c_str());
+    const CaBundle caBundle = CaBundleFromEnvironment();
+    if (caBundle.named) {
+        // A named bundle that holds nothing trusts nothing: https fails rather
+        // than silently falling back to another store.
+        curl_blob blob{const_cast<char*>(caBundle.certificates.data()), caBundle.certificates.size(),
+                       CURL_BLOB_COPY};
+        set(CURLOPT_CAINFO_BLOB, &blob);
+    }
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
     // Every encoding libcurl knows is offered, and so every encoding it knows is
     // decoded, also when a server sends one unasked: an undecoded body would hide its links.

@@ -63,8 +63,10 @@ TEST(SearchSessionWeb, HttpsNeedsATrustedCertificateForTheHost) {
         {"only the system's store", good, unset, unset, false},
         {"another certificate trusted", good, unset, strangerCert, false},
         {"trusted, for another host name", wrongName, unset, wrongNameCert, false},
-        {"CURL_CA_BUNDLE before SSL_CERT_FILE", good, goodCert, strangerCert, true},
-        {"SSL_CERT_FILE after CURL_CA_BUNDLE", good, strangerCert, goodCert, false},
+        // Either bundle trusts: one of them often names the system's store.
+        {"CURL_CA_BUNDLE beside SSL_CERT_FILE", good, goodCert, strangerCert, true},
+        {"SSL_CERT_FILE beside CURL_CA_BUNDLE", good, strangerCert, goodCert, true},
+        {"a bundle that cannot be read", good, "/nonexistent/ca.pem", unset, false},
     };
     for (const Row& row : rows) {
         ScopedEnv bundle("CURL_CA_BUNDLE", row.caBundle);

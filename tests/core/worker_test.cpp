@@ -18,9 +18,11 @@
 #include "crawl/CrawlState.h"
 #include "crawl/Search.h"
 #include "project/ProjectData.h"
+#include "support/ScopedEnv.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
+#include "support/TestTlsServer.h"
 
 namespace {
 
@@ -714,6 +716,24 @@ TEST_F(ServerCrawlTest, DirectoryListingWithParentLinksEnds) {
     EXPECT_EQ(progress.Opened(),
               (std::vector<std::string>{U("/"), U("/other/"), U("/sub/"), U("/sub/deeper/"), U("/")}));
     EXPECT_EQ(HitsOf(U("/sub/")), StringList{U("/sub/f.zip")});
+}
+
+TEST_F(ServerCrawlTest, HttpsSiteIsCrawledLikeHttpFromWhereTheStartLanded) {
+    TestTlsServer tls;
+    ScopedEnv trust("SSL_CERT_FILE", tls.CertificateFile());
+    tls.Start();
+    const std::string site = tls.Url("/docs/");
+    server.Server().Get("/start", [site](const httplib::Request&, httplib::Response& res) { res.set_redirect(site); });
+    tls.Page("/docs/", "<a href=\"a.htm\"><a href=\"/docs/b.htm#top\"><a href=\"pack.zip\">");
+    tls.Page("/docs/a.htm", "<a href=\"../docs/b.htm\"><a href=\"sub/c.zip\">");
+    tls.Page("/docs/b.htm", "<a href=\"https://127.0.0.1:1/elsewhere.zip\">");
+    Crawl({U("/start")});
+    EXPECT_TRUE(g_FailedUrls.empty());
+    EXPECT_EQ(progress.Opened(),
+              (std::vector<std::string>{U("/start"), tls.Url("/docs/b.htm"), tls.Url("/docs/a.htm")}));
+    EXPECT_EQ(HitsOf(U("/start")), StringList{tls.Url("/docs/pack.zip")});
+    EXPECT_EQ(HitsOf(tls.Url("/docs/a.htm")), StringList{tls.Url("/docs/sub/c.zip")});
+    EXPECT_EQ(HitsOf(tls.Url("/docs/b.htm")), StringList{"https://127.0.0.1:1/elsewhere.zip"});
 }
 
 TEST_F(ServerCrawlTest, RedirectedPageCountsForItsEntry) {
