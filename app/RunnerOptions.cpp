@@ -23,9 +23,20 @@ std::string TakeExport(const std::string& file, RunnerOptions& options) {
     return std::string();
 }
 
+std::string TakeConnections(const std::string& count, RunnerOptions& options) {
+    const std::string problem = "--connections takes a number from 1 to " + std::to_string(CSearch::kMaxConnections);
+    if (count.empty() || count.size() > 2 || count.find_first_not_of("0123456789") != std::string::npos)
+        return problem;
+    const int n = std::stoi(count);
+    if (n < 1 || n > CSearch::kMaxConnections) return problem;
+    options.connections = n;
+    return std::string();
+}
+
 // New options with a value go here; the loop below does the rest.
 constexpr ValueOption kValueOptions[] = {
     {"--export", "FILE", TakeExport},
+    {"--connections", "N", TakeConnections},
 };
 
 RunnerCommandLine Bad(std::string problem) {
@@ -71,6 +82,10 @@ RunnerCommandLine ParseRunnerCommandLine(const std::vector<std::string>& args) {
         if (arg == "--version") {
             result.action = RunnerAction::ShowVersion;
             return result;
+        }
+        if (arg == "--fetch-stats") {
+            result.options.fetchStats = true;
+            continue;
         }
         std::optional<std::string> value;
         const ValueOption* option = FindValueOption(arg, value);

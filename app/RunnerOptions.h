@@ -4,12 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "crawl/Search.h"
 #include "results/Export.h"
 
 struct RunnerOptions {
     std::string projectName;
     std::optional<std::string> exportFile;  // --export FILE
     ExportFormat exportFormat = ExportFormat::HitList;  // from exportFile's extension
+    int connections = CSearch::kDefaultConnections;     // --connections N
+    bool fetchStats = false;                            // --fetch-stats
 };
 
 enum class RunnerAction { Run, ShowHelp, ShowVersion, BadUsage };

@@ -33,18 +33,24 @@ constexpr int kExitNotWritten = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
-const char* const kUsage =
+const std::string kUsage =
     "Usage: netzspurer-crawl NAME\n"
     "Runs the search project NAME (the file NAME.nsp in the current directory)\n"
     "and writes its results page NAME.htm.\n"
     "\n"
-    "  --export FILE  also write the results to FILE, in the form its extension\n"
-    "                 chooses:\n"
-    "                   .txt   the distinct hit URLs, one a line (for wget -i)\n"
-    "                   .csv   one row per hit: page,hit\n"
-    "                   .json  the counts, the pages with their hits, the failed URLs\n"
-    "  --help         show this text\n"
-    "  --version      show the version\n"
+    "  --export FILE    also write the results to FILE, in the form its extension\n"
+    "                   chooses:\n"
+    "                     .txt   the distinct hit URLs, one a line (for wget -i)\n"
+    "                     .csv   one row per hit: page,hit\n"
+    "                     .json  the counts, the pages with their hits, the failed URLs\n"
+    "  --connections N  keep up to N pages in flight, fetching ahead of the search\n"
+    "                   (1 to " + std::to_string(CSearch::kMaxConnections) + ", default " +
+    std::to_string(CSearch::kDefaultConnections) + "); 1 fetches one page at a time.\n"
+    "                   The results are the same with any N.\n"
+    "  --fetch-stats    at the end, tell on standard error how many pages were\n"
+    "                   requested, fetched ahead, and fetched ahead but never reached\n"
+    "  --help           show this text\n"
+    "  --version        show the version\n"
     "\n"
     "Ctrl-C ends the search early and keeps what was found.\n"
     "Exit status: 0 results page (and export) written, 1 results page or export\n"
@@ -189,7 +195,7 @@ int Run(const RunnerOptions& options) {
     ConsoleProgress progress(console);
     std::unique_ptr<CSearch> search;
     try {
-        search = std::make_unique<CSearch>();
+        search = std::make_unique<CSearch>(options.connections);
     } catch (const std::exception& e) {
         ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
         box.Show(e.what(), "Error", MsgIcon::Stop, MsgButtons::Ok);
@@ -232,6 +238,11 @@ int Run(const RunnerOptions& options) {
     PrintLine("Bytes retrieved: " + std::to_string(counters.bytesRetrieved));
     for (const std::string& url : failed) PrintLine("Failed: " + url);
     std::cout.flush();
+    if (options.fetchStats) {
+        const FetchStats stats = search->FetchStatistics();
+        std::cerr << "Requests: " << stats.requests << "  Fetched ahead: " << stats.fetchedAhead
+                  << "  Never reached: " << stats.neverReached << "\n";
+    }
 
     if (interrupted) return kExitInterrupted;
     return written == 1 && exported ? kExitWritten : kExitNotWritten;

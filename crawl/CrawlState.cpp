@@ -233,6 +233,12 @@ void AddHit(const std::string& pageEntry, const std::string& hitUrl) {
     index.crcCount.Add(record->crc);
 }
 
+bool IsKnownPage(const std::string& url) {
+    PageIndex& index = Index();
+    index.Sync();
+    return index.byUrl.Find(WithoutMark(url, "*+-")) != nullptr;
+}
+
 int IsNewContent() {
     PageIndex& index = Index();
     index.Sync();

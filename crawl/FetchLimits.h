@@ -5,6 +5,9 @@
 // (crawl/PageTransfer.cpp) applies them; a time below one second counts as one.
 #include <cstddef>
 
+// How long one wait for the network may last before the stop request is looked at again.
+inline constexpr int kStopPollMilliseconds = 100;
+
 struct FetchLimits {
     static constexpr long kConnectTimeoutSeconds = 60;
     // A page from which no byte has come for this long has stalled.

@@ -108,6 +108,20 @@ std::optional<std::string> FollowTarget(std::string_view url, std::string_view u
     return std::string(cut);
 }
 
+std::optional<std::string> FollowedEntry(std::string_view link, const PageContext& page,
+                                         const StringList& exclusions, std::string_view base) {
+    const std::string trimmed = TrimLeft(link);
+    if (trimmed.empty() || !page.followLinks) return std::nullopt;
+    ResolvedLink resolved = ResolveLink(trimmed, page);
+    if (resolved.kind != LinkKind::SameHost) return std::nullopt;
+    const std::string url = ClassifiedForm(resolved.url);
+    const std::string upper = ToUpperAscii(url);
+    if (url.empty() || IsExcluded(upper, exclusions)) return std::nullopt;
+    std::optional<std::string> target = FollowTarget(url, upper, base);
+    if (!target || base.empty()) return target;
+    return "-" + *target;
+}
+
 const PageContext& CSearch::CurrentPage() {
     if (m_page) return *m_page;
     // Called without a page set up by the worker: the entry in process is the page.

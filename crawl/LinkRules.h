@@ -56,5 +56,11 @@ bool IsExcluded(std::string_view upperUrl, const StringList& exclusions);
 std::optional<std::string> FollowTarget(std::string_view url, std::string_view upperUrl,
                                         std::string_view base);
 
+// The queue entry that a link found on `page` becomes when the crawl follows
+// it, with `base` in force: what ClassifyLink queues for a new page, without
+// recording anything. Empty when the link is not followed.
+std::optional<std::string> FollowedEntry(std::string_view link, const PageContext& page,
+                                         const StringList& exclusions, std::string_view base);
+
 // True when `upperText` (upper-cased) contains `part` in any case.
 bool ContainsUpper(std::string_view upperText, std::string_view part);

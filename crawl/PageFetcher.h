@@ -2,6 +2,7 @@
 // The crawl's only road to the network. The worker opens a page and reads it line
 // by line; a fetcher that works ahead over several connections can take the
 // session's place behind this interface without touching the crawl rules.
+#include <cstddef>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -32,6 +33,13 @@ public:
     virtual std::string FinalUrl() const { return {}; }
 };
 
+// What fetching cost a search, for those who measure it.
+struct FetchStats {
+    std::size_t requests = 0;      // pages asked of servers
+    std::size_t fetchedAhead = 0;  // of them, before the worker asked for them
+    std::size_t neverReached = 0;  // of those, pages the worker never took
+};
+
 class IPageFetcher {
 public:
     virtual ~IPageFetcher() = default;
@@ -40,4 +48,8 @@ public:
     // Null when the URL is of a kind that cannot be handed back as a file;
     // throws InternetError when it cannot be opened.
     virtual std::unique_ptr<IPageFile> OpenURL(const std::string& url) = 0;
+    // The worker has ended, finished or stopped: every transfer still under way
+    // ends, and what was fetched for it and not taken is dropped.
+    virtual void EndSearch() {}
+    virtual FetchStats Stats() const { return {}; }
 };

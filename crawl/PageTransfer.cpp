@@ -189,6 +189,7 @@ void CPageTransfer::Begin(const std::string& url) {
     m_failure.clear();
     m_errorText[0] = '\0';
     m_resolving = m_connecting = m_requestSent = false;
+    m_paused = false;
     m_state = State::Running;
     Status(kHandleCreated);
 }
@@ -218,11 +219,24 @@ void CPageTransfer::Fail(std::string reason) {
     m_lines = CLineSplitter();
 }
 
-void CPageTransfer::ThrowFailure() const {
-    if (!m_failure.empty()) throw InternetError(m_failure);
+std::string CPageTransfer::FailureText() const {
+    if (!m_failure.empty()) return m_failure;
     std::string message = curl_easy_strerror(m_result);
     if (m_errorText[0] != '\0') message += std::string(" (") + m_errorText.data() + ")";
-    throw InternetError(message);
+    return message;
+}
+
+void CPageTransfer::ThrowFailure() const { throw InternetError(FailureText()); }
+
+PageOutcome CPageTransfer::TakeOutcome() {
+    PageOutcome outcome;
+    outcome.finalUrl = FinalUrl();
+    outcome.failed = Failed();
+    if (outcome.failed) outcome.failure = FailureText();
+    outcome.lines = std::move(m_lines);
+    m_lines = CLineSplitter();
+    m_state = State::Idle;
+    return outcome;
 }
 
 std::string CPageTransfer::FinalUrl() const {
@@ -240,9 +254,28 @@ size_t CPageTransfer::OnBody(char* data, size_t size, size_t count, void* userda
         self->Fail("The page is larger than " + std::to_string(self->m_limits.maxBodyBytes) + " bytes");
         return CURL_WRITEFUNC_ERROR;
     }
+    if (!self->m_observer.AcceptBody(self, bytes)) {
+        // libcurl keeps these bytes and hands them over again once resumed.
+        self->m_paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
     self->m_bodyBytes += bytes;
     self->m_lines.Feed(std::string_view(data, bytes));
     return bytes;
+}
+
+void CPageTransfer::Resume() {
+    if (!m_paused) return;
+    m_paused = false;
+    curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
+}
+
+std::string CPageTransfer::JoinedLines() const {
+    CLineSplitter lines = m_lines;
+    std::string text;
+    text.reserve(lines.Pending());
+    for (std::string line; lines.Next(line);) text += line;
+    return text;
 }
 
 size_t CPageTransfer::OnHeader(char* data, size_t size, size_t count, void* userdata) {
@@ -292,9 +325,9 @@ curl_socket_t CPageTransfer::OnOpenSocket(void* userdata, curlsocktype, curl_soc
 
 int CPageTransfer::OnCloseSocket(void* observer, curl_socket_t socket) {
     auto* to = static_cast<ITransferObserver*>(observer);
-    to->TransferStatus(kClosingConnection, nullptr);
+    to->TransferStatus(nullptr, kClosingConnection, nullptr);
     const int rc = close(socket);
-    to->TransferStatus(kConnectionClosed, nullptr);
+    to->TransferStatus(nullptr, kConnectionClosed, nullptr);
     return rc;
 }
 

@@ -23,11 +23,25 @@
 // Hears the connection stages (crawl/ConnectionStatus.h) of the transfers it is
 // given to. A connection outlives its transfer in the multi handle's pool and
 // reports its closing here then: the observer must outlive the multi handle.
+class CPageTransfer;
+
 class ITransferObserver {
 public:
     virtual ~ITransferObserver() = default;
-    // Called from within libcurl: must not throw.
-    virtual void TransferStatus(int stage, const char* info) noexcept = 0;
+    // Called from within libcurl: must not throw. `transfer` is null for a pooled
+    // connection that closes after its transfer.
+    virtual void TransferStatus(const CPageTransfer* transfer, int stage, const char* info) noexcept = 0;
+    // More body bytes have come for `transfer`; false pauses it until Resume().
+    virtual bool AcceptBody(const CPageTransfer* /*transfer*/, std::size_t /*bytes*/) noexcept { return true; }
+};
+
+// What a transfer leaves behind once it has ended: the body not yet taken as
+// lines, where it came from, and how it ended. Holds no connection.
+struct PageOutcome {
+    CLineSplitter lines;
+    std::string finalUrl;
+    bool failed = false;
+    std::string failure;  // the InternetError's text when failed
 };
 
 class CPageTransfer {
@@ -53,15 +67,28 @@ public:
     // multi handle. A transfer already ended keeps its outcome.
     void Abandon(const char* reason);
 
+    // Takes up a transfer that its observer paused; what libcurl held back comes now.
+    void Resume();
+    bool Paused() const { return m_paused; }
+
+    // Whatever the owner wants to find again from the transfer.
+    void SetOwner(void* owner) { m_owner = owner; }
+    void* Owner() const { return m_owner; }
+
     bool Running() const { return m_state == State::Running; }
     bool Done() const { return m_state == State::Done; }
     bool Failed() const { return m_result != CURLE_OK || !m_failure.empty(); }
     [[noreturn]] void ThrowFailure() const;
+    std::string FailureText() const;
 
     // Body bytes received but not yet taken as lines.
     std::size_t Pending() const { return m_lines.Pending(); }
     // The next whole line; false when none is ready yet (or none is left).
     bool NextLine(std::string& line) { return m_lines.Next(line); }
+    // The lines not yet taken, joined as the worker joins a page's lines.
+    std::string JoinedLines() const;
+    // An ended transfer hands over what it leaves and is ready for the next page.
+    PageOutcome TakeOutcome();
 
     // Where the body comes from after redirects; empty while it is the URL that
     // was begun. Final once the body has begun or the transfer has ended.
@@ -71,7 +98,7 @@ private:
     enum class State { Idle, Running, Done };
 
     void Fail(std::string reason);
-    void Status(int stage, const char* info = nullptr) { m_observer.TransferStatus(stage, info); }
+    void Status(int stage, const char* info = nullptr) { m_observer.TransferStatus(this, stage, info); }
     bool StopRequested() const { return m_stop != nullptr && m_stop->load(); }
 
     // libcurl's callbacks; `userdata` is the transfer (the observer for closing sockets).
@@ -90,6 +117,8 @@ private:
     CurlEasyPtr m_easy;
 
     State m_state = State::Idle;
+    bool m_paused = false;
+    void* m_owner = nullptr;
     std::string m_wireUrl;  // the URL as sent, to tell a redirect from none
     CLineSplitter m_lines;
     std::size_t m_bodyBytes = 0;  // decoded, as the limit counts them

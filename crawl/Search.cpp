@@ -4,6 +4,8 @@
 
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
+#include "crawl/FetchAhead.h"
+#include "crawl/FetchPlanner.h"
 #include "crawl/SearchSession.h"
 #include "project/ProjectData.h"
 #include "results/ReportWriter.h"
@@ -21,7 +23,16 @@ public:
 
 }  // namespace
 
-CSearch::CSearch() : m_Session(std::make_unique<CSearchSession>(&m_stop)) {}
+CSearch::CSearch(int connections) {
+    if (connections <= 1) {
+        m_Session = std::make_unique<CSearchSession>(&m_stop);
+        return;
+    }
+    auto fetcher = std::make_unique<CFetchAhead>(&m_stop, connections);
+    m_planner = std::make_unique<CFetchPlanner>(*this);
+    fetcher->SetPlanner(m_planner.get());
+    m_Session = std::move(fetcher);
+}
 
 CSearch::CSearch(std::unique_ptr<IPageFetcher> fetcher) : m_Session(std::move(fetcher)) {}
 
@@ -50,6 +61,7 @@ void CSearch::OpenSearch(ISearchProgress* progress, IMessageBox* box) {
         if (!entry.empty() && entry[0] == '!') g_ExcludeList.push_back(entry);
     }
     FreePageList();
+    if (m_planner) m_planner->Clear();
 }
 
 bool CSearch::Start() {

@@ -16,11 +16,18 @@
 #include "crawl/SearchProgress.h"
 
 class IMessageBox;
+class CFetchPlanner;
 
 class CSearch {
 public:
-    // Without a fetcher the search makes its own CSearchSession.
-    CSearch();
+    // Transfers kept in flight by default, as browsers keep per host; one is one
+    // page at a time, fetched when the worker asks for it.
+    static constexpr int kDefaultConnections = 6;
+    static constexpr int kMaxConnections = 32;
+
+    // Without a fetcher the search makes its own: with `connections` above one,
+    // one that fetches ahead of the worker.
+    explicit CSearch(int connections = kDefaultConnections);
     explicit CSearch(std::unique_ptr<IPageFetcher> fetcher);
     ~CSearch();
     CSearch(const CSearch&) = delete;
@@ -64,9 +71,11 @@ public:
     int WriteReport();
 
     IPageFetcher& Session() { return *m_Session; }
+    FetchStats FetchStatistics() const { return m_Session->Stats(); }
 
 private:
     friend unsigned SearchThreadProc(CSearch* search);
+    friend class CFetchPlanner;
     // The true counters: pages = queue entries taken so far.
     void ReportCounters();
     // The session's status texts pass through here, so that none reaches the
@@ -99,6 +108,8 @@ private:
     bool m_entryIsStart = false;
 
     std::atomic<bool> m_stop{false};
+    // Before the fetcher, which asks it, so that it goes after it.
+    std::unique_ptr<CFetchPlanner> m_planner;
     std::unique_ptr<IPageFetcher> m_Session;
     ISearchProgress* m_progress = nullptr;
     IMessageBox* m_box = nullptr;

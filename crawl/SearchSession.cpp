@@ -1,28 +1,9 @@
 #include "crawl/SearchSession.h"
 
+#include "crawl/CallScope.h"
 #include "crawl/ConnectionStatus.h"
 #include "crawl/CurlHandles.h"
 #include "crawl/PageTransfer.h"
-
-namespace {
-
-// How long one wait for the network may last before the stop request is looked at again.
-constexpr int kPollMilliseconds = 100;
-
-// Marks the span of a call from the worker, during which status texts may go out.
-class CallScope {
-public:
-    explicit CallScope(bool& flag) : m_flag(flag), m_old(flag) { m_flag = true; }
-    ~CallScope() { m_flag = m_old; }
-    CallScope(const CallScope&) = delete;
-    CallScope& operator=(const CallScope&) = delete;
-
-private:
-    bool& m_flag;
-    bool m_old;
-};
-
-}  // namespace
 
 std::string CSearchSession::StatusText(int code, const char* info) { return ConnectionStatusText(code, info); }
 
@@ -33,7 +14,7 @@ struct CSearchSession::Impl : ITransferObserver {
     ~Impl() override;
 
     bool StopRequested() const { return stop != nullptr && stop->load(); }
-    void TransferStatus(int stage, const char* info) noexcept override;
+    void TransferStatus(const CPageTransfer* from, int stage, const char* info) noexcept override;
 
     std::unique_ptr<IPageFile> Open(const std::string& url);
     bool ReadLine(std::string& line);
@@ -117,7 +98,7 @@ CSearchSession::Impl::~Impl() {
     share.reset();
 }
 
-void CSearchSession::Impl::TransferStatus(int stage, const char* info) noexcept {
+void CSearchSession::Impl::TransferStatus(const CPageTransfer*, int stage, const char* info) noexcept {
     if (!inCall || !statusEnabled.load()) return;
     IStatusTarget* to = target.load();
     if (to == nullptr) return;
@@ -160,7 +141,7 @@ void CSearchSession::Impl::Drive() {
         transferInMulti = false;
         transfer->Abandon(curl_multi_strerror(mc));
     }
-    if (transfer->Running()) curl_multi_poll(multi.get(), nullptr, 0, kPollMilliseconds, nullptr);
+    if (transfer->Running()) curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
 }
 
 std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const std::string& url) {
@@ -214,7 +195,7 @@ void CSearchSession::Impl::CloseFile() {
     // A page closed before its end: the rest of the body is not wanted.
     AbortTransfer();
     file = nullptr;
-    TransferStatus(kHandleClosing, nullptr);
+    TransferStatus(nullptr, kHandleClosing, nullptr);
 }
 
 CSearchSession::CSearchSession(const std::atomic<bool>* stop, const FetchLimits& limits)

@@ -134,6 +134,8 @@ unsigned SearchThreadProc(CSearch* search) {
         ++search->m_nPages;
         search->ReportCounters();
     }
+    // Nothing more will be asked for: what is still under way ends now.
+    search->m_Session->EndSearch();
     const bool finished = !search->m_stop;
     if (finished) search->ReportCounters();
     search->m_running = false;

@@ -298,7 +298,8 @@ TEST_P(RunnerSignalTest, StopsLikeCancelAndKeepsWhatWasFound) {
     WriteProject("Site", {".ZIP", "__URLSECTION__", refused, "*" + U("/index.htm"), U("/slow.htm"),
                           U("/never.htm")});
 
-    Runner runner({"Site", "--export", "Site.txt"});
+    // One page at a time: slow.htm is asked for only once the worker has reached it.
+    Runner runner({"Site", "--export", "Site.txt", "--connections", "1"});
     {
         std::unique_lock<std::mutex> lock(stall->mutex);
         stall->changed.wait(lock, [&] { return stall->requested; });
