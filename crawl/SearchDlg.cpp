@@ -1,6 +1,5 @@
 #include "crawl/SearchDlg.h"
 
-#include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMetaObject>
@@ -10,6 +9,7 @@
 
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
+#include "ui/GroupBox.h"
 #include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
 #include "results/UrlErrorDlg.h"
@@ -71,7 +71,7 @@ void CSearchDlg::BuildTemplate() {
     m_stcUrl = label("m_stcUrl", QString(), 5, 5, 250, 15, Qt::AlignCenter);
 
     // Created before the labels it frames, so that they are drawn on top of it.
-    auto* group = new QGroupBox(QStringLiteral("Operation"), this);
+    auto* group = new CGroupBox(QStringLiteral("Operation"), this);
     group->setObjectName(QStringLiteral("grpOperation"));
     PlaceInUnits(group, du, 5, 30, 250, 100);
 

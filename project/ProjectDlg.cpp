@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,6 +20,7 @@
 
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
+#include "ui/GroupBox.h"
 #include "ui/QtMessageBox.h"
 #include "project/AsciiText.h"
 #include "project/ProjectData.h"
@@ -158,7 +158,7 @@ void CProjectDlg::CreateControls() {
         return l;
     };
     auto group = [&](const char* text, int x, int y, int w, int h) {
-        auto* g = new QGroupBox(QString::fromLatin1(text), this);
+        auto* g = new CGroupBox(QString::fromLatin1(text), this);
         PlaceInUnits(g, du, x, y, w, h);
         // Frames only: the controls they surround lie above them and take the clicks.
         g->lower();

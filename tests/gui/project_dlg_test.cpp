@@ -1,6 +1,7 @@
 // The project editor, driven through its controls in a scratch directory, with
 // every message box answered from a script.
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
@@ -90,6 +92,7 @@ private slots:
     void leavingNameFieldUnchangedAsksNothing();
     void refusedNameReturnsPreviousName();
     void enterInNameFieldSearchesUnderPreviousName();
+    void groupFramesAtOneYShareTheirTopLine();
 
 private:
     void Open(const std::string& name, bool active = false) {
@@ -520,6 +523,35 @@ void ProjectDlgTest::enterInNameFieldSearchesUnderPreviousName() {
     QCOMPARE(m_dlg->m_strName, std::string("proj"));
     QVERIFY(fs::exists("proj.nsp") && !fs::exists("typed.nsp"));
     QVERIFY(m_box->Shown().empty());
+}
+
+namespace {
+// Scans a box's own picture down a column near its right edge, clear of the title.
+int FrameRow(QGroupBox* box) {
+    const QImage picture = box->grab().toImage();
+    const int x = picture.width() - 5;
+    for (int y = 1; y < picture.height(); ++y)
+        if (picture.pixel(x, y) != picture.pixel(x, 0)) return y;
+    return -1;
+}
+}  // namespace
+
+void ProjectDlgTest::groupFramesAtOneYShareTheirTopLine() {
+    Open("NEW");
+    const QList<QGroupBox*> boxes = m_dlg->findChildren<QGroupBox*>();
+    QCOMPARE(boxes.size(), 5);
+    int titled = 0;
+    for (QGroupBox* box : boxes) {
+        const int row = FrameRow(box);
+        QVERIFY(row > 0);
+        for (QGroupBox* other : boxes)
+            if (other->y() == box->y()) QCOMPARE(FrameRow(other), row);
+        if (box->title().isEmpty()) continue;
+        ++titled;
+        // The line runs through the middle of the title, which stands on the box's top edge.
+        QVERIFY(std::abs(row - box->fontMetrics().height() / 2) <= 1);
+    }
+    QCOMPARE(titled, 2);
 }
 
 QTEST_MAIN(ProjectDlgTest)
