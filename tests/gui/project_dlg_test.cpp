@@ -18,6 +18,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QStyleOptionComboBox>
 #include <QtTest>
 
 #include "ui/QtMessageBox.h"
@@ -92,6 +94,7 @@ private slots:
     void leavingNameFieldUnchangedAsksNothing();
     void refusedNameReturnsPreviousName();
     void enterInNameFieldSearchesUnderPreviousName();
+    void comboListsDropToTheirTemplateHeight();
     void groupFramesAtOneYShareTheirTopLine();
 
 private:
@@ -523,6 +526,27 @@ void ProjectDlgTest::enterInNameFieldSearchesUnderPreviousName() {
     QCOMPARE(m_dlg->m_strName, std::string("proj"));
     QVERIFY(fs::exists("proj.nsp") && !fs::exists("typed.nsp"));
     QVERIFY(m_box->Shown().empty());
+}
+
+void ProjectDlgTest::comboListsDropToTheirTemplateHeight() {
+    Open("NEW");
+    for (int id : {1044, 1063, 1066, 1069}) {
+        auto* box = Id<QComboBox>(id);
+        QStyleOptionComboBox option;
+        option.initFrom(box);
+        option.editable = false;
+        // A style that opens the list as a menu ignores the limit and shows every item.
+        QVERIFY(!box->style()->styleHint(QStyle::SH_ComboBox_Popup, &option, box));
+        QVERIFY(box->maxVisibleItems() >= 3 && box->maxVisibleItems() <= 12);
+    }
+    auto* media = Id<QComboBox>(1066);
+    QVERIFY(media->maxVisibleItems() < media->count());
+    media->showPopup();
+    QTRY_VERIFY(media->view()->isVisible());
+    const int shown = media->view()->viewport()->height() / media->view()->sizeHintForRow(0);
+    QCOMPARE(shown, media->maxVisibleItems());
+    QVERIFY(media->view()->verticalScrollBar()->maximum() > 0);
+    media->hidePopup();
 }
 
 namespace {
