@@ -1,12 +1,12 @@
 #include "results/UrlErrorDlg.h"
 
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtMessageBox.h"
+#include "ui/ReadOnlyList.h"
 #include "crawl/CrawlState.h"
 
 CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
@@ -29,16 +29,8 @@ CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
     message->setAlignment(Qt::AlignCenter);
     PlaceInUnits(message, du, 5, 15, 260, 15);
 
-    m_list = new QListWidget(this);
+    m_list = new CReadOnlyList(this);
     m_list->setObjectName(QStringLiteral("m_list"));
-    m_list->setSelectionMode(QAbstractItemView::NoSelection);
-    m_list->setSortingEnabled(false);
-    // Long addresses are cut at the right edge rather than scrolled or shortened.
-    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_list->setTextElideMode(Qt::ElideNone);
-    m_list->setWordWrap(false);
-    m_list->setUniformItemSizes(true);
     PlaceInUnits(m_list, du, 5, 30, 260, 100);
 
     m_btnOk = new QPushButton(QStringLiteral("OK"), this);

@@ -65,6 +65,8 @@ private slots:
 
         QVERIFY(list->selectedItems().isEmpty());
         QVERIFY(list->selectionModel()->selectedIndexes().isEmpty());
+        // No current line either: it would be tinted as if chosen.
+        QVERIFY(!list->currentIndex().isValid());
     }
 
     void longAndManyLinesScrollOnlyVertically() {
