@@ -1,6 +1,9 @@
 #include "results/UrlErrorDlg.h"
 
+#include <algorithm>
+
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 #include "ui/AppIcon.h"
@@ -9,19 +12,36 @@
 #include "ui/ReadOnlyList.h"
 #include "crawl/CrawlState.h"
 
+namespace {
+// The warning bar keeps its own height and the stripes their own slant and
+// spacing; it is repeated across the window, whose width follows the font.
+constexpr QSize kWarningBarSize(457, 15);
+constexpr int kStripePeriod = 20;  // pixels from one stripe to the next
+
+QPixmap WarningBar(int width) {
+    const QPixmap bar = ArtPixmap(145, kWarningBarSize);
+    const qreal scale = bar.devicePixelRatio();
+    const int whole = kWarningBarSize.width() - kWarningBarSize.width() % kStripePeriod;
+    const QPixmap tile = bar.copy(0, 0, qRound(whole * scale), bar.height());
+    const QSize size(std::max(width, 1), kWarningBarSize.height());
+    QPixmap filled(size * scale);
+    filled.setDevicePixelRatio(scale);
+    QPainter painter(&filled);
+    painter.drawTiledPixmap(QRect(QPoint(0, 0), size), tile);
+    return filled;
+}
+}  // namespace
+
 CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("velmor Netzspurer"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const DialogUnits du = SetUpTemplate(this, 272, 164);
 
-    // The bar keeps its own 457 x 15 pixels whatever the font; the window cuts
-    // off what does not fit.
-    const QSize barSize(457, 15);
     m_picWarning = new QLabel(this);
     m_picWarning->setObjectName(QStringLiteral("picWarning"));
-    m_picWarning->setPixmap(ArtPixmap(145, barSize));
-    m_picWarning->setGeometry(QRect(QPoint(du.X(0), du.Y(0)), barSize));
+    m_picWarning->setPixmap(WarningBar(width()));
+    m_picWarning->setGeometry(du.X(0), du.Y(0), width(), kWarningBarSize.height());
 
     auto* message =
         new QLabel(QStringLiteral("The requested URL could not be retrieved!"), this);
