@@ -12,12 +12,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyleOptionComboBox>
 #include <QtTest>
@@ -96,6 +98,7 @@ private slots:
     void enterInNameFieldSearchesUnderPreviousName();
     void comboListsDropToTheirTemplateHeight();
     void groupFramesAtOneYShareTheirTopLine();
+    void helpNamesTheModesAsTheButtonsDo();
 
 private:
     void Open(const std::string& name, bool active = false) {
@@ -576,6 +579,19 @@ void ProjectDlgTest::groupFramesAtOneYShareTheirTopLine() {
         QVERIFY(std::abs(row - box->fontMetrics().height() / 2) <= 1);
     }
     QCOMPARE(titled, 2);
+}
+
+// The help page explains the four modes by the names on the buttons.
+void ProjectDlgTest::helpNamesTheModesAsTheButtonsDo() {
+    QFile page(QFINDTESTDATA("../../resources/help/default.htm"));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(page.readAll());
+    text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    Open("NEW");
+    for (int id : {1051, 1052, 1053, 1054}) {
+        const QString name = Id<QRadioButton>(id)->text();
+        QVERIFY2(text.contains(name), qPrintable(name));
+    }
 }
 
 QTEST_MAIN(ProjectDlgTest)
