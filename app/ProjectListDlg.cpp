@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <cstdio>
@@ -186,6 +187,10 @@ CProjectListDlg::CProjectListDlg(QWidget* parent)
     colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
                      colours.color(QPalette::Active, QPalette::HighlightedText));
     m_list->setPalette(colours);
+    // Scroll bars in the list's dark, not in the window's light grey.
+    const QPalette darkBars(QColor(0x40, 0x40, 0x40), QColor(0x20, 0x20, 0x20));
+    m_list->horizontalScrollBar()->setPalette(darkBars);
+    m_list->verticalScrollBar()->setPalette(darkBars);
     m_list->viewport()->installEventFilter(this);
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CProjectListDlg::OnSelectionChanged);

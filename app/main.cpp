@@ -8,6 +8,7 @@
 
 #include "app/Help.h"
 #include "app/ProjectListDlg.h"
+#include "app/QuietStart.h"
 #include "ui/QtMessageBox.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +16,11 @@ int main(int argc, char** argv) {
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", QByteArray("1"));
     // The results viewer's browser engine shares OpenGL contexts with the widgets.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Before the application object: the window system's start and the browser
+    // engine's flags are settled there.
+    QuietenDiagnostics();
     QApplication app(argc, argv);
+    StartUpSucceeded();
 
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
         AppMessageBox().Show("Fehler beim Initialisieren der Windows-Sockets.", AppName(),

@@ -1,8 +1,6 @@
 #include "crawl/SearchDlg.h"
 
-#include <QGroupBox>
 #include <QLabel>
-#include <QListWidget>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QShowEvent>
@@ -10,7 +8,9 @@
 
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
+#include "ui/GroupBox.h"
 #include "ui/QtMessageBox.h"
+#include "ui/ReadOnlyList.h"
 #include "crawl/CrawlState.h"
 #include "results/UrlErrorDlg.h"
 
@@ -61,6 +61,8 @@ void CSearchDlg::BuildTemplate() {
                      Qt::Alignment align) {
         auto* l = new QLabel(text, this);
         l->setObjectName(QString::fromLatin1(name));
+        // Addresses and status texts come from the web; they are shown as they are.
+        l->setTextFormat(Qt::PlainText);
         l->setAlignment(align);
         PlaceInUnits(l, du, x, y, w, h);
         return l;
@@ -71,7 +73,7 @@ void CSearchDlg::BuildTemplate() {
     m_stcUrl = label("m_stcUrl", QString(), 5, 5, 250, 15, Qt::AlignCenter);
 
     // Created before the labels it frames, so that they are drawn on top of it.
-    auto* group = new QGroupBox(QStringLiteral("Operation"), this);
+    auto* group = new CGroupBox(QStringLiteral("Operation"), this);
     group->setObjectName(QStringLiteral("grpOperation"));
     PlaceInUnits(group, du, 5, 30, 250, 100);
 
@@ -84,16 +86,8 @@ void CSearchDlg::BuildTemplate() {
     label("lblHits", QStringLiteral("Hits:"), 15, 105, 70, 10, left);
     m_stcHits = label("m_stcHits", QString(), 90, 105, 150, 14, centred);
 
-    m_lstUrls = new QListWidget(this);
+    m_lstUrls = new CReadOnlyList(this);
     m_lstUrls->setObjectName(QStringLiteral("m_lstUrls"));
-    m_lstUrls->setSelectionMode(QAbstractItemView::NoSelection);
-    m_lstUrls->setSortingEnabled(false);
-    m_lstUrls->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_lstUrls->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_lstUrls->setTextElideMode(Qt::ElideNone);
-    m_lstUrls->setWordWrap(false);
-    // A long crawl lists thousands of lines; equal heights keep appending cheap.
-    m_lstUrls->setUniformItemSizes(true);
     // Not a tab stop: the keyboard goes from Cancel to Start.
     m_lstUrls->setFocusPolicy(Qt::ClickFocus);
     PlaceInUnits(m_lstUrls, du, 5, 135, 250, 65);
@@ -185,9 +179,16 @@ void CSearchDlg::reject() { OnCancel(); }
 void CSearchDlg::UrlOpened(const std::string& url) {
     PostWhileRunning([this, url] {
         const QString text = ToQt(url);
-        m_lstUrls->addItem(text);
-        m_stcUrl->setText(text);
+        m_lstUrls->AppendLine(text);
+        ShowCurrentUrl(text);
     });
+}
+
+void CSearchDlg::ShowCurrentUrl(const QString& url) {
+    // Shortened in the middle: the host and the file name are what tell pages apart.
+    m_stcUrl->setText(m_stcUrl->fontMetrics().elidedText(url, Qt::ElideMiddle,
+                                                          m_stcUrl->contentsRect().width()));
+    m_stcUrl->setToolTip(url);
 }
 
 void CSearchDlg::CountersChanged(std::int32_t pages, std::int32_t hits, std::int64_t bytes) {

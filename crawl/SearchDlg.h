@@ -16,9 +16,8 @@
 #include "crawl/SearchProgress.h"
 
 class QCloseEvent;
-class QGroupBox;
+class CReadOnlyList;
 class QLabel;
-class QListWidget;
 class QPushButton;
 class QShowEvent;
 class CSearchDlg;
@@ -82,6 +81,7 @@ private:
     void RequestProgressPaint();
     void ScheduleProgressPaint();
     void PaintProgress();
+    void ShowCurrentUrl(const QString& url);
 
     CSearch m_search;
     CPostedMessageBox m_workerBox{this};
@@ -104,7 +104,7 @@ private:
     QElapsedTimer m_lastPaint;
 
     QPushButton* m_btnCancel = nullptr;
-    QListWidget* m_lstUrls = nullptr;
+    CReadOnlyList* m_lstUrls = nullptr;
     QPushButton* m_btnStart = nullptr;
     QLabel* m_stcPages = nullptr;
     QLabel* m_stcHits = nullptr;

@@ -6,12 +6,12 @@
 #include <initializer_list>
 #include <system_error>
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,6 +21,7 @@
 
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
+#include "ui/GroupBox.h"
 #include "ui/QtMessageBox.h"
 #include "project/AsciiText.h"
 #include "project/ProjectData.h"
@@ -29,6 +30,11 @@
 #include "results/ResultsDlg.h"
 
 namespace {
+
+// The combo boxes' template height is the box with its list dropped down;
+// closed, a box stands as high as the buttons beside it (dialog units).
+constexpr int kDroppedComboHeight = 85;
+constexpr int kClosedComboHeight = 15;
 
 const char* const kArchives[] = {
     ".ARC", ".ARJ", ".B64", ".BHX", ".GZ", ".HQX", ".LZH", ".TAR",
@@ -158,7 +164,7 @@ void CProjectDlg::CreateControls() {
         return l;
     };
     auto group = [&](const char* text, int x, int y, int w, int h) {
-        auto* g = new QGroupBox(QString::fromLatin1(text), this);
+        auto* g = new CGroupBox(QString::fromLatin1(text), this);
         PlaceInUnits(g, du, x, y, w, h);
         // Frames only: the controls they surround lie above them and take the clicks.
         g->lower();
@@ -188,15 +194,15 @@ void CProjectDlg::CreateControls() {
         PlaceInUnits(l, du, x, y, w, h);
         return l;
     };
-    auto combo = [&](int id, int x, int y, int w, int dropHeight) {
+    auto combo = [&](int id, int x, int y, int w) {
         auto* c = new QComboBox(this);
         c->setObjectName(QStringLiteral("id%1").arg(id));
         c->setEditable(false);
         c->setFocusPolicy(Qt::StrongFocus);
-        // The template's height is the box with its list dropped down; closed,
-        // it stands as high as the buttons beside it.
-        PlaceInUnits(c, du, x, y, w, 15);
-        c->setMaxVisibleItems(std::max(1, (dropHeight - 15) / 8));
+        // A drop-down list, not a menu over the box: styles that open such boxes
+        // as menus show every item at once, as tall as the screen.
+        c->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+        PlaceInUnits(c, du, x, y, w, kClosedComboHeight);
         return c;
     };
     auto radio = [&](int id, const char* text, int x, int y, int w, int h) {
@@ -236,19 +242,19 @@ void CProjectDlg::CreateControls() {
     m_btnUrlAdd = button(1014, "Add", 335, 120, 55, 15);
 
     label("Archives:", 15, 165, 90, 8);
-    m_cboArchives = combo(1044, 15, 175, 90, 85);
+    m_cboArchives = combo(1044, 15, 175, 90);
     m_btnArchivesAdd = button(1043, "Add", 110, 175, 25, 15);
     m_btnArchivesAll = button(1061, "All", 135, 175, 25, 15);
     label("Executables:", 15, 191, 90, 8);
-    m_cboExecutables = combo(1063, 15, 199, 90, 85);
+    m_cboExecutables = combo(1063, 15, 199, 90);
     m_btnExecutablesAdd = button(1062, "Add", 110, 199, 25, 15);
     m_btnExecutablesAll = button(1064, "All", 135, 199, 25, 15);
     label("Graphic, Video, Sound:", 15, 215, 90, 8);
-    m_cboMedia = combo(1066, 15, 225, 90, 85);
+    m_cboMedia = combo(1066, 15, 225, 90);
     m_btnMediaAdd = button(1065, "Add", 110, 225, 25, 15);
     m_btnMediaAll = button(1067, "All", 135, 225, 25, 15);
     label("Documents:", 15, 239, 90, 8);
-    m_cboDocuments = combo(1069, 15, 250, 90, 85);
+    m_cboDocuments = combo(1069, 15, 250, 90);
     m_btnDocumentsAdd = button(1068, "Add", 110, 250, 25, 15);
     m_btnDocumentsAll = button(1070, "All", 135, 250, 25, 15);
 
@@ -327,6 +333,13 @@ void CProjectDlg::FillComboBoxes() {
     for (const char* item : kExecutables) InsertSorted(m_cboExecutables, item);
     for (const char* item : kMedia) InsertSorted(m_cboMedia, item);
     for (const char* item : kDocuments) InsertSorted(m_cboDocuments, item);
+    // The dropped-down list fills the template's height below the closed box
+    // with as many whole items as fit there, and scrolls the rest.
+    const int dropped = DialogUnits(font()).Y(kDroppedComboHeight);
+    for (QComboBox* box : {m_cboArchives, m_cboExecutables, m_cboMedia, m_cboDocuments}) {
+        const int itemHeight = std::max(1, box->view()->sizeHintForRow(0));
+        box->setMaxVisibleItems(std::max(1, (dropped - box->height()) / itemHeight));
+    }
     SelectPrefix(m_cboArchives, ".ZIP");
     SelectPrefix(m_cboExecutables, ".EXE");
     SelectPrefix(m_cboMedia, ".JPG");

@@ -1,13 +1,36 @@
 #include "results/UrlErrorDlg.h"
 
+#include <algorithm>
+
 #include <QLabel>
-#include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtMessageBox.h"
+#include "ui/ReadOnlyList.h"
 #include "crawl/CrawlState.h"
+
+namespace {
+// The warning bar keeps its own height and the stripes their own slant and
+// spacing; it is repeated across the window, whose width follows the font.
+constexpr QSize kWarningBarSize(457, 15);
+constexpr int kStripePeriod = 20;  // pixels from one stripe to the next
+
+QPixmap WarningBar(int width) {
+    const QPixmap bar = ArtPixmap(145, kWarningBarSize);
+    const qreal scale = bar.devicePixelRatio();
+    const int whole = kWarningBarSize.width() - kWarningBarSize.width() % kStripePeriod;
+    const QPixmap tile = bar.copy(0, 0, qRound(whole * scale), bar.height());
+    const QSize size(std::max(width, 1), kWarningBarSize.height());
+    QPixmap filled(size * scale);
+    filled.setDevicePixelRatio(scale);
+    QPainter painter(&filled);
+    painter.drawTiledPixmap(QRect(QPoint(0, 0), size), tile);
+    return filled;
+}
+}  // namespace
 
 CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("velmor Netzspurer"));
@@ -15,13 +38,10 @@ CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const DialogUnits du = SetUpTemplate(this, 272, 164);
 
-    // The bar keeps its own 457 x 15 pixels whatever the font; the window cuts
-    // off what does not fit.
-    const QSize barSize(457, 15);
     m_picWarning = new QLabel(this);
     m_picWarning->setObjectName(QStringLiteral("picWarning"));
-    m_picWarning->setPixmap(ArtPixmap(145, barSize));
-    m_picWarning->setGeometry(QRect(QPoint(du.X(0), du.Y(0)), barSize));
+    m_picWarning->setPixmap(WarningBar(width()));
+    m_picWarning->setGeometry(du.X(0), du.Y(0), width(), kWarningBarSize.height());
 
     auto* message =
         new QLabel(QStringLiteral("The requested URL could not be retrieved!"), this);
@@ -29,16 +49,8 @@ CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
     message->setAlignment(Qt::AlignCenter);
     PlaceInUnits(message, du, 5, 15, 260, 15);
 
-    m_list = new QListWidget(this);
+    m_list = new CReadOnlyList(this);
     m_list->setObjectName(QStringLiteral("m_list"));
-    m_list->setSelectionMode(QAbstractItemView::NoSelection);
-    m_list->setSortingEnabled(false);
-    // Long addresses are cut at the right edge rather than scrolled or shortened.
-    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_list->setTextElideMode(Qt::ElideNone);
-    m_list->setWordWrap(false);
-    m_list->setUniformItemSizes(true);
     PlaceInUnits(m_list, du, 5, 30, 260, 100);
 
     m_btnOk = new QPushButton(QStringLiteral("OK"), this);

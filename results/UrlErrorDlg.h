@@ -3,8 +3,8 @@
 // that a later run lists only what failed after this one.
 #include <QDialog>
 
+class CReadOnlyList;
 class QLabel;
-class QListWidget;
 class QPushButton;
 
 class CUrlErrorDlg : public QDialog {
@@ -15,6 +15,6 @@ public:
 
 private:
     QLabel* m_picWarning = nullptr;
-    QListWidget* m_list = nullptr;
+    CReadOnlyList* m_list = nullptr;
     QPushButton* m_btnOk = nullptr;
 };

@@ -1,6 +1,7 @@
 // The project editor, driven through its controls in a scratch directory, with
 // every message box answered from a script.
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -11,11 +12,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QStyleOptionComboBox>
 #include <QtTest>
 
 #include "ui/QtMessageBox.h"
@@ -90,6 +95,9 @@ private slots:
     void leavingNameFieldUnchangedAsksNothing();
     void refusedNameReturnsPreviousName();
     void enterInNameFieldSearchesUnderPreviousName();
+    void comboListsDropToTheirTemplateHeight();
+    void groupFramesAtOneYShareTheirTopLine();
+    void helpNamesTheModesAsTheButtonsDo();
 
 private:
     void Open(const std::string& name, bool active = false) {
@@ -524,6 +532,57 @@ void ProjectDlgTest::enterInNameFieldSearchesUnderPreviousName() {
     QCOMPARE(m_dlg->m_strName, std::string("proj"));
     QVERIFY(fs::exists("proj.nsp") && !fs::exists("typed.nsp"));
     QVERIFY(m_box->Shown().empty());
+}
+
+void ProjectDlgTest::comboListsDropToTheirTemplateHeight() {
+    Open("NEW");
+    auto* media = Id<QComboBox>(1066);
+    // A style that opens the list as a menu ignores the limit and shows all 41 items.
+    QStyleOptionComboBox option;
+    option.initFrom(media);
+    QVERIFY(!media->style()->styleHint(QStyle::SH_ComboBox_Popup, &option, media));
+    media->showPopup();
+    QTRY_VERIFY(media->view()->isVisible());
+    const int shown = media->view()->viewport()->height() / media->view()->sizeHintForRow(0);
+    QCOMPARE(shown, media->maxVisibleItems());
+    QVERIFY(shown >= 3 && shown <= 12);
+    media->hidePopup();
+}
+
+namespace {
+// Scans a box's own picture down a column near its right edge, clear of the title.
+int FrameRow(QGroupBox* box) {
+    const QImage picture = box->grab().toImage();
+    const int x = picture.width() - 5;
+    for (int y = 1; y < picture.height(); ++y)
+        if (picture.pixel(x, y) != picture.pixel(x, 0)) return y;
+    return -1;
+}
+}  // namespace
+
+void ProjectDlgTest::groupFramesAtOneYShareTheirTopLine() {
+    Open("NEW");
+    const QList<QGroupBox*> boxes = m_dlg->findChildren<QGroupBox*>();
+    for (QGroupBox* box : boxes) {
+        for (QGroupBox* other : boxes)
+            if (other->y() == box->y()) QCOMPARE(FrameRow(other), FrameRow(box));
+        // A title stands on the top edge, the line through its middle.
+        if (!box->title().isEmpty())
+            QVERIFY(std::abs(FrameRow(box) - box->fontMetrics().height() / 2) <= 1);
+    }
+}
+
+// The help page explains the four modes by the names on the buttons.
+void ProjectDlgTest::helpNamesTheModesAsTheButtonsDo() {
+    QFile page(QFINDTESTDATA("../../resources/help/default.htm"));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QString text =
+        QString::fromUtf8(page.readAll()).remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    Open("NEW");
+    for (int id : {1051, 1052, 1053, 1054}) {
+        const QString name = Id<QRadioButton>(id)->text();
+        QVERIFY2(text.contains(name), qPrintable(name));
+    }
 }
 
 QTEST_MAIN(ProjectDlgTest)

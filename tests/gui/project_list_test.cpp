@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QtTest>
 
@@ -139,6 +140,12 @@ private slots:
         const QRect fresh = f.list->visualItemRect(f.list->item(1));
         QCOMPARE(fresh.left(), help.left());
         QVERIFY(fresh.top() >= help.bottom());
+    }
+
+    void scrollBarsAreDarkLikeTheList() {
+        Fixture f;
+        for (const QScrollBar* bar : {f.list->horizontalScrollBar(), f.list->verticalScrollBar()})
+            QVERIFY(bar->palette().color(QPalette::Button).lightness() < 100);
     }
 
     void iconTellsWhetherResultsExist() {
@@ -382,6 +389,10 @@ private slots:
         SetHelpViewer([&](const std::string& page) { helped.push_back(page); });
         CAboutDlg about;
         QCOMPARE(about.windowTitle(), QStringLiteral("velmor Netzspurer"));
+        // Caption and system menu, as its template has: no minimise or maximise box.
+        QVERIFY(about.windowFlags() & Qt::WindowSystemMenuHint);
+        QVERIFY(!(about.windowFlags() &
+                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QTimer::singleShot(0, [&] {
             QTest::keyClick(&about, Qt::Key_F1);
             about.findChild<QPushButton*>(QStringLiteral("id1"))->click();

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -20,6 +21,7 @@
 #include "crawl/SearchDlg.h"
 #include "project/ProjectData.h"
 #include "results/UrlErrorDlg.h"
+#include "ui/ReadOnlyList.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
@@ -411,6 +413,57 @@ private slots:
         QVERIFY(list->selectedItems().isEmpty());
         QCOMPARE(list->selectionMode(), QAbstractItemView::NoSelection);
         QCOMPARE(Child<QLabel>(dlg, "m_stcUrl")->text(), home);
+    }
+
+    // A long crawl keeps its newest page in view, and a long current URL both its ends.
+    void progressShowsTheNewestPageAndShortensLongUrls() {
+        TempDir dir;
+        TestHttpServer server;
+        // Links are queued behind the page in process, so the first one is fetched last.
+        const std::string last = "/" + std::string(300, 'x') + "/last-page.html";
+        std::string home = "<a href=\"" + last.substr(1) + "\">last</a>\n";
+        for (int i = 0; i < 30; ++i) home += "<a href=\"p" + std::to_string(i) + ".html\">p</a>\n";
+        server.Page("/", home);
+        server.Server().Get(".*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<p>nothing</p>\n", "text/html");
+        });
+        server.Start();
+        g_UrlList = {server.Url("/")};
+
+        CSearchDlg dlg;
+        dlg.m_strReportFile = "Long.htm";
+        RunToFinish(dlg);
+        if (QTest::currentTestFailed()) return;
+
+        const QScrollBar* bar = Child<QListWidget>(dlg, "m_lstUrls")->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        auto* url = Child<QLabel>(dlg, "m_stcUrl");
+        QCOMPARE(url->toolTip(), QString::fromStdString(server.Url(last)));
+        QVERIFY(url->text().startsWith(QStringLiteral("http://127.0.0.1:")));
+        QVERIFY(url->text().contains(QChar(0x2026)));
+        QVERIFY(url->text().endsWith(QStringLiteral("/last-page.html")));
+    }
+
+    void fetchedListFollowsUnlessScrolledUp() {
+        CSearchDlg dlg;
+        dlg.show();
+        auto* list = Child<CReadOnlyList>(dlg, "m_lstUrls");
+        QScrollBar* bar = list->verticalScrollBar();
+        const auto append = [&](int lines) {
+            while (lines-- > 0) list->AppendLine(QStringLiteral("http://h/%1").arg(list->count()));
+            QCoreApplication::processEvents();
+        };
+        append(40);
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(bar->maximum() / 2);
+        const int reading = bar->value();
+        append(5);
+        QCOMPARE(bar->value(), reading);
+        bar->setValue(bar->maximum());
+        append(5);
+        QCOMPARE(bar->value(), bar->maximum());
     }
 
     void keysAndCloseBoxActOnCancel_data() {

@@ -1,5 +1,6 @@
 // The URL error dialog: what it lists, that it takes the failed URLs over,
 // and that its lines can be read but not selected.
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -65,6 +66,18 @@ private slots:
 
         QVERIFY(list->selectedItems().isEmpty());
         QVERIFY(list->selectionModel()->selectedIndexes().isEmpty());
+        // No current line either: it would be tinted as if chosen.
+        QVERIFY(!list->currentIndex().isValid());
+    }
+
+    // Caption and system menu only, and the warning bar across the whole window.
+    void templateTitleBarAndFullWarningBar() {
+        CUrlErrorDlg dlg;
+        const Qt::WindowFlags flags = dlg.windowFlags();
+        QVERIFY(flags & Qt::WindowSystemMenuHint);
+        QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        const QPixmap bar = dlg.findChild<QLabel*>(QStringLiteral("picWarning"))->pixmap();
+        QCOMPARE(qRound(bar.width() / bar.devicePixelRatio()), dlg.width());
     }
 
     void longAndManyLinesScrollOnlyVertically() {
