@@ -17,6 +17,12 @@ CWebBrowser::CWebBrowser(QWidget* parent)
           return QFileDialog::getSaveFileName(owner, QString(), suggestedPath);
       }) {
     connect(page(), &QWebEnginePage::loadingChanged, this, &CWebBrowser::OnLoadingChanged);
+    // WebEngine builds the widget that draws the page on the first load, or by itself
+    // a moment later. Built once the window holding it is on screen, it makes Qt
+    // rebuild that window, and a rebuilt modal window drops out of Qt's modal stack:
+    // the window that opened it then blocks it, and nothing takes input any more.
+    // Asking the empty page for its text builds it now, before any window is shown.
+    page()->toHtml([](const QString&) {});
     // Downloads are announced by the profile, which every view of the program shares.
     connect(page()->profile(), &QWebEngineProfile::downloadRequested, this,
             &CWebBrowser::OnDownloadRequested);
