@@ -10,12 +10,16 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 
 CWebBrowser::CWebBrowser(QWidget* parent)
     : QWebEngineView(parent),
       m_saveFileAsker([](QWidget* owner, const QString& suggestedPath) {
           return QFileDialog::getSaveFileName(owner, QString(), suggestedPath);
       }) {
+    // The pages shown are the program's own report and help, but the report holds
+    // what crawled sites wrote: nothing in them gets to run.
+    page()->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     connect(page(), &QWebEnginePage::loadingChanged, this, &CWebBrowser::OnLoadingChanged);
     // WebEngine builds the widget that draws the page on the first load, or by itself
     // a moment later. Built once the window holding it is on screen, it makes Qt
