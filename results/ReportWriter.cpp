@@ -1,11 +1,8 @@
 #include "results/ReportWriter.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
+#include "project/AtomicFile.h"
 
 namespace {
 
@@ -78,19 +75,6 @@ std::string BuildPage(const std::string& reportFile, const PageRecord* pages, st
     return page;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string EscapeHtml(const std::string& text) {
@@ -129,15 +113,8 @@ int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessage
 
 int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box,
                 std::time_t when) {
-    const std::string page = BuildPage(reportFile, pages, when);
-    bool ok = false;
-    int fd = ::open(reportFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        ok = WriteAll(fd, page);
-        // A failed close can mean the data never reached the disk (NFS, quota).
-        if (::close(fd) != 0) ok = false;
-    }
-    if (!ok) {
+    // Never in place: a full disk must not cost the user the last good report.
+    if (!WriteFileAtomically(reportFile, BuildPage(reportFile, pages, when))) {
         box.Show("Share violation!", "Error", MsgIcon::Stop, MsgButtons::Ok);
         return 0;
     }

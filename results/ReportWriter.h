@@ -7,7 +7,8 @@ struct PageRecord;
 class IMessageBox;
 
 // Writes the pages of `pages` (the page list) to `reportFile`; 1 when written
-// completely, 0 after showing "Share violation!" through `box`.
+// completely, 0 after showing "Share violation!" through `box`, with the old
+// report left as it was.
 int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box);
 // Same, with the time to print given (for tests).
 int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box,

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "project/ProjectData.h"
 #include "project/ProjectFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
 
@@ -214,29 +213,6 @@ TEST_F(ProjectFileTest, SaveThatCannotCreateTheFileFails) {
     EXPECT_FALSE(fs::exists("no-such-dir"));
     EXPECT_EQ(DirectoryListing(), std::vector<std::string>({"taken.nsp"}));
 }
-
-// Limits the size of any file this process writes, so that a write fails for
-// real even when the tests run as root.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        m_ok = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool Ok() const { return m_ok; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 TEST_F(ProjectFileTest, FailedWriteLeavesTheStoredProjectAlone) {
     const std::string stored = ".ZIP\r\n__URLSECTION__\r\nhttp://stored.example/\r\n";

@@ -9,6 +9,7 @@
 
 #include "crawl/CrawlState.h"
 #include "results/ReportWriter.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
 
@@ -166,6 +167,23 @@ TEST_F(ReportWriterTest, EveryFileFailureIsAShareViolation) {
         EXPECT_EQ(shown[0].buttons, MsgButtons::Ok);
     }
     EXPECT_TRUE(std::filesystem::is_directory("IsADirectory.htm"));
+}
+
+TEST_F(ReportWriterTest, FailedWriteLeavesTheOldReportAlone) {
+    const std::string old = "<html>the last good report</html>";
+    WriteFileBytes("P.htm", old);
+    Pages pages;
+    for (int i = 0; i < 100; ++i) pages.Add("http://h/" + std::to_string(i) + ".htm", {"http://h/x.zip"});
+    {
+        FileSizeLimit limit(256);  // as a full disk
+        ASSERT_TRUE(limit.Ok());
+        EXPECT_EQ(WriteReport("P.htm", pages.Head(), box, kWhen), 0);
+    }
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"Share violation!"});
+    EXPECT_EQ(ReadFileBytes("P.htm"), old);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(".")) names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"P.htm"});
 }
 
 TEST(ReportDateTest, FormatsLocalTimeInEnglish) {
