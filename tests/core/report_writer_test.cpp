@@ -133,6 +133,48 @@ TEST_F(ReportWriterTest, UrlsAndTitleCannotCarryMarkup) {
     EXPECT_EQ(written.find("<script"), std::string::npos);
 }
 
+TEST_F(ReportWriterTest, UrlsThatRunScriptAreTextNotLinks) {
+    Pages pages;
+    pages.Add("http://h/a.htm", {"data:text/html,<b>x</b>.zip", "http://h/ok.zip", "vbscript:y.zip"})
+        .Add(" javascript:void(0)", {"http://h/z.zip"});
+    ASSERT_EQ(WriteReport("P.htm", pages.Head(), box, kWhen), 1);
+    EXPECT_EQ(ReadFileBytes("P.htm"),
+              Header("P.htm") + kFirstRowStart + Link("http://h/a.htm") +
+                  "</a></FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>data:text/html,&lt;b&gt;x&lt;/b&gt;.zip"
+                  "</FONT></TD></TR>" +
+                  kFurtherRowStart + Link("http://h/ok.zip") + kRowEnd +
+                  "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>vbscript:y.zip"
+                  "</FONT></TD></TR>"
+                  "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1> javascript:void(0)</FONT></TD>"
+                  "<TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"" +
+                  Link("http://h/z.zip") + kRowEnd + kFooter + kTail);
+}
+
+TEST(RunsScriptTest, ReadsTheSchemeAsABrowserDoes) {
+    const struct {
+        std::string url;
+        bool runs;
+    } cases[] = {
+        {"javascript:alert(1)", true},
+        {"JavaScript:x", true},
+        {"VBSCRIPT:x", true},
+        {"data:text/html,x", true},
+        {"  javascript:x", true},
+        {std::string("\0\x01\x1f javascript:x", 16), true},
+        {"java\tscript:x", true},
+        {"\njava\rscr\nipt:x", true},
+        {"http://h/javascript:x.zip", false},
+        {"/javascript:x", false},
+        {"java script:x", false},  // a blank inside is no scheme: a relative link
+        {"javascripts:x", false},
+        {"x-javascript:x", false},
+        {"java%73cript:x", false},
+        {"javascript", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunsScript(c.url), c.runs) << c.url;
+}
+
 TEST(EscapeHtmlTest, EscapesTheFourMarkupCharactersOnly) {
     const struct {
         std::string in, out;
