@@ -144,7 +144,12 @@ TEST_F(ProjectFileTest, LoadReadsLinesAndMarkers) {
 
 TEST_F(ProjectFileTest, UnreadableProjectChangesNothing) {
     fs::create_directory("dir.nsp");
-    for (const char* name : {"missing", "dir"}) {
+    ASSERT_EQ(mkfifo("fifo.nsp", 0600), 0);
+    fs::create_symlink("/dev/zero", "device.nsp");
+    // A valid start, then more than a project file may hold; sparse, so nothing is written.
+    WriteFileBytes("big.nsp", "__URLSECTION__\r\nhttp://a/\r\n");
+    fs::resize_file("big.nsp", 64 * 1024 * 1024 + 1);
+    for (const char* name : {"missing", "dir", "fifo", "device", "big"}) {
         SCOPED_TRACE(name);
         Reset(1);
         g_UrlList = {"http://keep/"};
