@@ -1,8 +1,11 @@
 #include "results/ResultsDlg.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <utility>
 
@@ -34,14 +37,19 @@ std::string FileErrorText(int error, const std::string& path) {
 
 // 0 when `path` is a file that can be opened for reading, else the reason.
 int CheckReadable(const std::string& path) {
-    // A directory opens for reading here but is no page.
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return EISDIR;
-    errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return errno != 0 ? errno : EIO;
-    std::fclose(file);
-    return 0;
+    // Without O_NONBLOCK a FIFO of that name would wait for a writer, and the
+    // program with it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) != 0) error = errno;
+    // A directory opens for reading here, and a FIFO or a device would feed the
+    // browser forever: neither is a page.
+    else if (S_ISDIR(st.st_mode)) error = EISDIR;
+    else if (!S_ISREG(st.st_mode)) error = EACCES;
+    ::close(fd);
+    return error;
 }
 
 std::string FullPath(const std::string& path) {

@@ -11,6 +11,8 @@
 #include <QWebEngineScript>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <memory>
 
@@ -261,8 +263,15 @@ private slots:
         QCOMPARE(viewerResult, int(QDialog::Accepted));
     }
 
-    void directoryIsNoPage() {
-        std::filesystem::create_directory("demo.htm");
+    void onlyAFileIsAPage_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("directory") << "directory";
+        QTest::newRow("FIFO") << "FIFO";  // opened plainly, it waits for a writer for ever
+    }
+    void onlyAFileIsAPage() {
+        QFETCH(QString, kind);
+        if (kind == "directory") std::filesystem::create_directory("demo.htm");
+        else QCOMPARE(mkfifo("demo.htm", 0600), 0);
         CResultsDlg dlg;
         dlg.m_strPage = "demo.htm";
         dlg.show();
