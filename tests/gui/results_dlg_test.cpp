@@ -216,6 +216,9 @@ private slots:
 
     // As the program runs it: a real box, and the viewer run from a modal window that
     // is itself running, as after a search, on "Show old results" or for help.
+    // Offscreen, a box run too early shows in its owner; on an X server
+    // (xvfb-run ... -platform xcb) a viewer window rebuilt on screen also shows, as
+    // the opener staying the top modal window.
     void missingPageLeavesTheViewerInCharge() {
         SetAppMessageBox(nullptr);
         QDialog opener;
