@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 
@@ -25,10 +26,21 @@ constexpr std::string_view kLineEnd = "\r\n";
 std::string ProjectFileName(const std::string& name) { return name + ".nsp"; }
 std::string ResultsFileName(const std::string& name) { return name + ".htm"; }
 
+// Far more than any list of start URLs and patterns; a larger file, or something
+// that is no file at all (a FIFO, a device, a directory), is not read, so that it
+// cannot fill the memory or keep the window waiting.
+constexpr std::size_t kMaxProjectFileBytes = 64 * 1024 * 1024;
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
     // O_NONBLOCK keeps a FIFO of that name from hanging the window.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uintmax_t>(st.st_size) > kMaxProjectFileBytes) {
+        ::close(fd);
+        return false;
+    }
     bytes.clear();
     char buffer[64 * 1024];
     for (;;) {
@@ -40,6 +52,11 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
+        // The file may have grown since it was measured.
+        if (bytes.size() > kMaxProjectFileBytes) {
+            ::close(fd);
+            return false;
+        }
     }
     ::close(fd);
     return true;

@@ -1,11 +1,11 @@
 #include "results/ReportWriter.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
+#include <array>
+#include <string_view>
 
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
+#include "project/AtomicFile.h"
 
 namespace {
 
@@ -17,13 +17,16 @@ constexpr const char* kTitleStart =
 constexpr const char* kTitleMiddle =
     "</B></TD><TD BGCOLOR=#000000><FONT SIZE=-1 COLOR=#FFFFFF><B>";
 constexpr const char* kTitleEnd = "</B></TD></TR>";
-constexpr const char* kFirstRowStart = "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1><a href=\"";
-constexpr const char* kLinkMiddle = "\">";
-constexpr const char* kFirstRowMiddle =
-    "</a></FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"";
+// A row's cells, each holding one URL: as a link, or as text when following it
+// would run script (see AppendUrlCell).
+constexpr const char* kFirstRowStart = "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1>";
+constexpr const char* kFirstRowMiddle = "</FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>";
 constexpr const char* kFurtherRowStart =
-    "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"";
-constexpr const char* kRowEnd = "</a></FONT></TD></TR>";
+    "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>";
+constexpr const char* kRowEnd = "</FONT></TD></TR>";
+constexpr const char* kLinkStart = "<a href=\"";
+constexpr const char* kLinkMiddle = "\">";
+constexpr const char* kLinkEnd = "</a>";
 constexpr const char* kFooter =
     "</TABLE><BR><font COLOR=#FFFFFF><center>automagically generated with velmor "
     "Netzspurer<BR></center></font>";
@@ -45,12 +48,19 @@ std::string TwoDigits(int n) {
 }
 
 // The link is escaped in both places; the browser decodes the entities in the
-// attribute again, so the link still leads to the address that was found.
-void AppendLink(std::string& page, const std::string& url) {
+// attribute again, so the link still leads to the address that was found. A URL
+// that would run script when followed is only shown.
+void AppendUrlCell(std::string& page, const std::string& url) {
     const std::string escaped = EscapeHtml(url);
+    if (RunsScript(url)) {
+        page += escaped;
+        return;
+    }
+    page += kLinkStart;
     page += escaped;
     page += kLinkMiddle;
     page += escaped;
+    page += kLinkEnd;
 }
 
 std::string BuildPage(const std::string& reportFile, const PageRecord* pages, std::time_t when) {
@@ -63,32 +73,19 @@ std::string BuildPage(const std::string& reportFile, const PageRecord* pages, st
     for (const PageRecord* p = pages; p != nullptr; p = p->next) {
         if (p->hits.empty()) continue;
         page += kFirstRowStart;
-        AppendLink(page, p->url);
+        AppendUrlCell(page, p->url);
         page += kFirstRowMiddle;
-        AppendLink(page, p->hits.front());
+        AppendUrlCell(page, p->hits.front());
         page += kRowEnd;
         for (std::size_t i = 1; i < p->hits.size(); ++i) {
             page += kFurtherRowStart;
-            AppendLink(page, p->hits[i]);
+            AppendUrlCell(page, p->hits[i]);
             page += kRowEnd;
         }
     }
     page += kFooter;
     page += kTail;
     return page;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -106,6 +103,31 @@ std::string EscapeHtml(const std::string& text) {
         }
     }
     return out;
+}
+
+bool RunsScript(std::string_view url) {
+    // Schemes whose link runs code in the page that shows it, or builds a page
+    // of its own from the link's text.
+    static constexpr std::array<std::string_view, 3> kScriptSchemes = {"javascript", "vbscript",
+                                                                       "data"};
+    // Read as a browser reads it: leading controls and blanks skipped, tabs and line
+    // breaks dropped, letters compared without case.
+    std::size_t i = 0;
+    while (i < url.size() && static_cast<unsigned char>(url[i]) <= 0x20) ++i;
+    std::string scheme;
+    for (; i < url.size(); ++i) {
+        const char c = url[i];
+        if (c == '\t' || c == '\n' || c == '\r') continue;
+        if (c == ':') break;
+        const bool schemeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        if (!schemeChar) return false;
+        scheme += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    if (i == url.size()) return false;
+    for (std::string_view known : kScriptSchemes)
+        if (scheme == known) return true;
+    return false;
 }
 
 std::string FormatReportDate(std::time_t when) {
@@ -129,15 +151,8 @@ int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessage
 
 int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box,
                 std::time_t when) {
-    const std::string page = BuildPage(reportFile, pages, when);
-    bool ok = false;
-    int fd = ::open(reportFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        ok = WriteAll(fd, page);
-        // A failed close can mean the data never reached the disk (NFS, quota).
-        if (::close(fd) != 0) ok = false;
-    }
-    if (!ok) {
+    // Never in place: a full disk must not cost the user the last good report.
+    if (!WriteFileAtomically(reportFile, BuildPage(reportFile, pages, when))) {
         box.Show("Share violation!", "Error", MsgIcon::Stop, MsgButtons::Ok);
         return 0;
     }

@@ -1,9 +1,13 @@
 #include "results/ResultsDlg.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include <QLabel>
 #include <QPushButton>
@@ -33,14 +37,19 @@ std::string FileErrorText(int error, const std::string& path) {
 
 // 0 when `path` is a file that can be opened for reading, else the reason.
 int CheckReadable(const std::string& path) {
-    // A directory opens for reading here but is no page.
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return EISDIR;
-    errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return errno != 0 ? errno : EIO;
-    std::fclose(file);
-    return 0;
+    // Without O_NONBLOCK a FIFO of that name would wait for a writer, and the
+    // program with it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) != 0) error = errno;
+    // A directory opens for reading here, and a FIFO or a device would feed the
+    // browser forever: neither is a page.
+    else if (S_ISDIR(st.st_mode)) error = EISDIR;
+    else if (!S_ISREG(st.st_mode)) error = EACCES;
+    ::close(fd);
+    return error;
 }
 
 std::string FullPath(const std::string& path) {
@@ -91,11 +100,18 @@ CResultsDlg::CResultsDlg(QWidget* parent) : QDialog(parent) {
 }
 
 void CResultsDlg::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
+    const bool first = visible && !m_bInitialised;
+    if (first) {
         m_bInitialised = true;
         OnInitDialog();
     }
     QDialog::setVisible(visible);
+    // A box run from inside the show would run before the viewer is a modal window:
+    // it would belong to the window that opened the viewer, and afterwards the viewer
+    // would sit behind that window while blocking it. Queued, it runs in the viewer's
+    // own modal loop, on top of the viewer.
+    if (first && !m_strFileError.empty())
+        QMetaObject::invokeMethod(this, &CResultsDlg::ShowFileError, Qt::QueuedConnection);
 }
 
 void CResultsDlg::OnInitDialog() {
@@ -112,17 +128,29 @@ void CResultsDlg::OnInitDialog() {
     m_btnHome->setIcon(m_hIconHome);
 
     setWindowTitle(QStringLiteral("velmor Netzspurer - ") + ToQt(m_strPage));
+    // Ok, not the page, starts with the keys: the page keeps Escape for itself.
+    m_btnOk->setFocus();
 
     if (const int error = CheckReadable(m_strPage); error != 0) {
         // The viewer stays open with an empty browser; the start-page button tries
         // the page again under the name the caller gave.
-        AppMessageBox().Show(FileErrorText(error, m_strPage), AppName(), MsgIcon::Stop,
-                             MsgButtons::Ok);
+        m_strFileError = FileErrorText(error, m_strPage);
         return;
     }
     // The full path keeps the start-page button on this page whatever the browser does.
     m_strPage = FullPath(m_strPage);
     NavigatePage();
+}
+
+void CResultsDlg::ShowFileError() {
+    const std::string text = std::exchange(m_strFileError, std::string());
+    // Closed before its loop ran: nobody is left to read the box.
+    if (!isVisible()) return;
+    // The box belongs to the top modal window, which is now the viewer; in front and
+    // active, the viewer also takes the input back when the box closes.
+    raise();
+    activateWindow();
+    AppMessageBox().Show(text, AppName(), MsgIcon::Stop, MsgButtons::Ok);
 }
 
 void CResultsDlg::NavigatePage() { m_browser->Navigate(ToQt(m_strPage)); }

@@ -29,6 +29,8 @@ protected:
 private:
     // Runs once, before the window is first shown.
     void OnInitDialog();
+    // Runs once the window is on screen.
+    void ShowFileError();
     void NavigatePage();
     void LayOut(int cx, int cy);
 
@@ -42,4 +44,6 @@ private:
     QLabel* m_status;
     CWebBrowser* m_browser;
     bool m_bInitialised = false;
+    // Why the page could not be opened, until the box that says so has been shown.
+    std::string m_strFileError;
 };

@@ -10,13 +10,23 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 
 CWebBrowser::CWebBrowser(QWidget* parent)
     : QWebEngineView(parent),
       m_saveFileAsker([](QWidget* owner, const QString& suggestedPath) {
           return QFileDialog::getSaveFileName(owner, QString(), suggestedPath);
       }) {
+    // The pages shown are the program's own report and help, but the report holds
+    // what crawled sites wrote: nothing in them gets to run.
+    page()->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     connect(page(), &QWebEnginePage::loadingChanged, this, &CWebBrowser::OnLoadingChanged);
+    // WebEngine builds the widget that draws the page on the first load, or by itself
+    // a moment later. Built once the window holding it is on screen, it makes Qt
+    // rebuild that window, and a rebuilt modal window drops out of Qt's modal stack:
+    // the window that opened it then blocks it, and nothing takes input any more.
+    // Asking the empty page for its text builds it now, before any window is shown.
+    page()->toHtml([](const QString&) {});
     // Downloads are announced by the profile, which every view of the program shares.
     connect(page()->profile(), &QWebEngineProfile::downloadRequested, this,
             &CWebBrowser::OnDownloadRequested);

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "project/ProjectData.h"
 #include "project/ProjectFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
 
@@ -145,7 +144,12 @@ TEST_F(ProjectFileTest, LoadReadsLinesAndMarkers) {
 
 TEST_F(ProjectFileTest, UnreadableProjectChangesNothing) {
     fs::create_directory("dir.nsp");
-    for (const char* name : {"missing", "dir"}) {
+    ASSERT_EQ(mkfifo("fifo.nsp", 0600), 0);
+    fs::create_symlink("/dev/zero", "device.nsp");
+    // A valid start, then more than a project file may hold; sparse, so nothing is written.
+    WriteFileBytes("big.nsp", "__URLSECTION__\r\nhttp://a/\r\n");
+    fs::resize_file("big.nsp", 64 * 1024 * 1024 + 1);
+    for (const char* name : {"missing", "dir", "fifo", "device", "big"}) {
         SCOPED_TRACE(name);
         Reset(1);
         g_UrlList = {"http://keep/"};
@@ -214,29 +218,6 @@ TEST_F(ProjectFileTest, SaveThatCannotCreateTheFileFails) {
     EXPECT_FALSE(fs::exists("no-such-dir"));
     EXPECT_EQ(DirectoryListing(), std::vector<std::string>({"taken.nsp"}));
 }
-
-// Limits the size of any file this process writes, so that a write fails for
-// real even when the tests run as root.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        m_ok = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool Ok() const { return m_ok; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 TEST_F(ProjectFileTest, FailedWriteLeavesTheStoredProjectAlone) {
     const std::string stored = ".ZIP\r\n__URLSECTION__\r\nhttp://stored.example/\r\n";

@@ -9,6 +9,7 @@
 
 #include "crawl/CrawlState.h"
 #include "results/ReportWriter.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
 
@@ -132,6 +133,43 @@ TEST_F(ReportWriterTest, UrlsAndTitleCannotCarryMarkup) {
     EXPECT_EQ(written.find("<script"), std::string::npos);
 }
 
+TEST_F(ReportWriterTest, UrlsThatRunScriptAreTextNotLinks) {
+    Pages pages;
+    pages.Add("http://h/a.htm", {"data:text/html,<b>x</b>.zip", "http://h/ok.zip", "vbscript:y.zip"})
+        .Add(" javascript:void(0)", {"http://h/z.zip"});
+    ASSERT_EQ(WriteReport("P.htm", pages.Head(), box, kWhen), 1);
+    EXPECT_EQ(ReadFileBytes("P.htm"),
+              Header("P.htm") + kFirstRowStart + Link("http://h/a.htm") +
+                  "</a></FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>data:text/html,&lt;b&gt;x&lt;/b&gt;.zip"
+                  "</FONT></TD></TR>" +
+                  kFurtherRowStart + Link("http://h/ok.zip") + kRowEnd +
+                  "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>vbscript:y.zip"
+                  "</FONT></TD></TR>"
+                  "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1> javascript:void(0)</FONT></TD>"
+                  "<TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"" +
+                  Link("http://h/z.zip") + kRowEnd + kFooter + kTail);
+}
+
+TEST(RunsScriptTest, ReadsTheSchemeAsABrowserDoes) {
+    const struct {
+        std::string url;
+        bool runs;
+    } cases[] = {
+        {"JavaScript:x", true},
+        {std::string("\0\x01\x1f javascript:x", 16), true},
+        {"java\tscript:x", true},
+        {"\njava\rscr\nipt:x", true},
+        {"http://h/javascript:x.zip", false},
+        {"/javascript:x", false},
+        {"java script:x", false},  // a blank inside is no scheme: a relative link
+        {"javascripts:x", false},
+        {"java%73cript:x", false},
+        {"javascript", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunsScript(c.url), c.runs) << c.url;
+}
+
 TEST(EscapeHtmlTest, EscapesTheFourMarkupCharactersOnly) {
     const struct {
         std::string in, out;
@@ -166,6 +204,23 @@ TEST_F(ReportWriterTest, EveryFileFailureIsAShareViolation) {
         EXPECT_EQ(shown[0].buttons, MsgButtons::Ok);
     }
     EXPECT_TRUE(std::filesystem::is_directory("IsADirectory.htm"));
+}
+
+TEST_F(ReportWriterTest, FailedWriteLeavesTheOldReportAlone) {
+    const std::string old = "<html>the last good report</html>";
+    WriteFileBytes("P.htm", old);
+    Pages pages;
+    for (int i = 0; i < 100; ++i) pages.Add("http://h/" + std::to_string(i) + ".htm", {"http://h/x.zip"});
+    {
+        FileSizeLimit limit(256);  // as a full disk
+        ASSERT_TRUE(limit.Ok());
+        EXPECT_EQ(WriteReport("P.htm", pages.Head(), box, kWhen), 0);
+    }
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"Share violation!"});
+    EXPECT_EQ(ReadFileBytes("P.htm"), old);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(".")) names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"P.htm"});
 }
 
 TEST(ReportDateTest, FormatsLocalTimeInEnglish) {
