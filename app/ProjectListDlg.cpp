@@ -28,6 +28,7 @@
 #include "crawl/CrawlState.h"
 #include "crawl/SearchDlg.h"
 #include "project/ProjectDlg.h"
+#include "project/ProjectFile.h"
 #include "results/ResultsDlg.h"
 
 StringList g_ProjectNames;
@@ -71,13 +72,6 @@ StringList ScanProjectFiles() {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-bool HasResults(const std::string& name) {
-    std::FILE* page = std::fopen((name + kResultsExtension).c_str(), "rb");
-    if (!page) return false;
-    std::fclose(page);
-    return true;
 }
 
 int RunEditor(std::string& name) {
@@ -214,7 +208,7 @@ void CProjectListDlg::RefreshProjectList() {
     // Each project goes in at 2, in front of the ones before it: the list
     // shows the scan order reversed.
     for (const std::string& name : g_ProjectNames)
-        InsertItem(2, name, HasResults(name) ? kImageResults : kImageDocument);
+        InsertItem(2, name, ResultsPageOpens(name) ? kImageResults : kImageDocument);
     m_bRefreshing = false;
 }
 

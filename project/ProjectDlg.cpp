@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <system_error>
 
@@ -366,7 +365,7 @@ void CProjectDlg::OnInitDialog() {
     m_edtName->setText(ToQt(m_strName));
 
     // Decided once: a results page that appears later needs a new run of the editor.
-    m_btnShowResults->setEnabled(std::ifstream(m_strName + ".htm").is_open());
+    m_btnShowResults->setEnabled(ResultsPageOpens(m_strName));
 
     const bool loaded = LoadProject(m_strName);
     for (const std::string& entry : g_UrlList) InsertSorted(m_lstUrls, entry);

@@ -185,6 +185,15 @@ bool SaveProject(const std::string& name) {
     return WriteFileAtomically(ProjectFileName(name), ProjectFileText());
 }
 
+bool ResultsPageOpens(const std::string& name) {
+    const int fd = ::open(ResultsFileName(name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
 bool CheckProjectName(const std::string& name, IMessageBox& box) { return CheckName(name, box, true); }
 
 void RenameProjectFiles(const std::string& oldName, const std::string& newName) {

@@ -8,3 +8,6 @@ bool LoadProject(const std::string& name);
 bool SaveProject(const std::string& name);
 bool CheckProjectName(const std::string& name, IMessageBox& box);
 void RenameProjectFiles(const std::string& oldName, const std::string& newName);
+// True when the project's results page (name + ".htm") is a file that opens for
+// reading. Never waits: a pipe of that name is no results page.
+bool ResultsPageOpens(const std::string& name);

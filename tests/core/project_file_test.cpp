@@ -160,6 +160,14 @@ TEST_F(ProjectFileTest, UnreadableProjectChangesNothing) {
     }
 }
 
+TEST_F(ProjectFileTest, OnlyARegularResultsPageCounts) {
+    WriteFileBytes("page.htm", "<html>");
+    ASSERT_EQ(mkfifo("pipe.htm", 0600), 0);
+    std::filesystem::create_directory("dir.htm");
+    EXPECT_TRUE(ResultsPageOpens("page"));
+    for (const char* name : {"missing", "pipe", "dir"}) EXPECT_FALSE(ResultsPageOpens(name)) << name;
+}
+
 TEST_F(ProjectFileTest, NewProjectPlaceholderReadsNothing) {
     for (const char* name : {"new", "New", "NEW"}) {
         SCOPED_TRACE(name);
