@@ -13,6 +13,8 @@ PACKAGES=(
   libssl-dev openssl ca-certificates
   nlohmann-json3-dev
   fonts-liberation
+  # one dialog test also runs on a real X server
+  xvfb xauth
 )
 
 missing=()
