@@ -39,6 +39,7 @@ struct CSearchSession::Impl : ITransferObserver {
     bool transferInMulti = false;
     // The page being read.
     PageFile* file = nullptr;
+    FetchStats stats;
 };
 
 // The page handed to the worker. It reads through its session; once the session
@@ -155,6 +156,7 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const std::string& url) {
     if (StopRequested()) throw InternetError("The search was stopped");
 
     transfer->Begin(url);
+    ++stats.requests;
     if (curl_multi_add_handle(multi.get(), transfer->Handle()) != CURLM_OK) {
         transfer->Abandon("The request could not be started");
         throw InternetError("The request could not be started");
@@ -208,3 +210,5 @@ void CSearchSession::SetStatusTarget(IStatusTarget* target) { m_impl->target = t
 void CSearchSession::EnableStatusCallback(bool enable) { m_impl->statusEnabled = enable; }
 
 std::unique_ptr<IPageFile> CSearchSession::OpenURL(const std::string& url) { return m_impl->Open(url); }
+
+FetchStats CSearchSession::Stats() const { return m_impl->stats; }

@@ -20,6 +20,7 @@ public:
     void SetStatusTarget(IStatusTarget* target) override;
     void EnableStatusCallback(bool enable) override;
     std::unique_ptr<IPageFile> OpenURL(const std::string& url) override;
+    FetchStats Stats() const override;
 
     // The text shown for a status code of the connection's progress.
     static std::string StatusText(int code, const char* info);

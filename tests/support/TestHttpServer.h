@@ -25,6 +25,9 @@ public:
     }
 
     void Start() {
+        // As web servers answer: without it each small response waits for the
+        // client's delayed acknowledgement.
+        m_server.set_tcp_nodelay(true);
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
         // The socket listens from bind on; wait for the accept loop all the same.
