@@ -93,6 +93,9 @@ struct CFetchAhead::Impl : ITransferObserver {
     std::string current;
     PageFile* file = nullptr;
     std::size_t takenSinceSweep = 0;
+    // Something the planner foresees from has changed (a page taken or arrived):
+    // only then is it asked again, for its walk is not free.
+    bool planChanged = true;
     FetchStats stats;
 };
 
@@ -276,6 +279,7 @@ void CFetchAhead::Impl::Drive(bool wait) {
         if (done == nullptr) continue;
         auto* fetch = static_cast<Fetch*>(done->Owner());
         done->Complete(result);
+        planChanged = true;
         if (fetch == nullptr) continue;
         fetch->inMulti = false;
         if (!done->Failed()) Arrived(*fetch);
@@ -292,9 +296,10 @@ void CFetchAhead::Impl::Drive(bool wait) {
 }
 
 void CFetchAhead::Impl::FillSlots() {
-    if (planner == nullptr || StopRequested()) return;
+    if (planner == nullptr || StopRequested() || !planChanged) return;
     std::size_t running = Running();
     if (running >= connections) return;
+    planChanged = false;
     if (WaitingBytes() >= kMaxWaitingBytes) {
         Sweep();
         if (WaitingBytes() >= kMaxWaitingBytes) return;
@@ -349,6 +354,7 @@ std::unique_ptr<IPageFile> CFetchAhead::Impl::Open(const std::string& url) {
     if (planner != nullptr && !current.empty() && current != url) planner->Forget(current);
     current = url;
     ++takenSinceSweep;
+    planChanged = true;
     if (StopRequested()) ThrowStopped();
 
     Drive(false);

@@ -10,7 +10,7 @@
 #include "crawl/Url.h"
 
 template <typename Visit>
-void CFetchPlanner::Walk(std::size_t limit, Visit visit) const {
+void CFetchPlanner::Walk(std::size_t limit, Visit visit) {
     if (g_UrlList.empty()) return;
     // The next page is on top. The project's own entries are the queue's tail.
     std::vector<Node> stack;
@@ -29,11 +29,13 @@ void CFetchPlanner::Walk(std::size_t limit, Visit visit) const {
         if (!visit(entry.url, node)) return;
         const auto links = m_links.find(entry.url);
         if (links == m_links.end()) continue;
+        std::vector<std::string>& entries = links->second.entries;
+        std::erase_if(entries, [](const std::string& child) { return IsKnownPage(child); });
         // Each new page goes right behind the page that links to it, so the last
         // link found is the next page taken.
-        for (const std::string& child : links->second.entries) {
+        for (const std::string& child : entries) {
             const std::string_view page = std::string_view(child).substr(child[0] == '-' ? 1 : 0);
-            if (IsKnownPage(std::string(page)) || !queued.insert(UrlKey(page)).second) continue;
+            if (!queued.insert(UrlKey(page)).second) continue;
             stack.push_back({child, links->second.base, false});
         }
     }
@@ -62,9 +64,12 @@ CFetchPlanner::Links CFetchPlanner::LinksOf(const Node& node, const std::string&
     if (entry.keepsBase) links.base = node.base;
     if (entry.plus) links.base = BaseOfPlusEntry(finalUrl.empty() ? url : finalUrl);
     const PageContext page = PageContextOf(url, finalUrl, node.start);
+    // A page linked to twice is queued at its first link only (an index links to
+    // one page at many anchors).
+    std::unordered_set<std::string> seen;
     ForEachLinkValue(text, [&](std::string value) {
-        if (std::optional<std::string> followed = FollowedEntry(value, page, g_ExcludeList, links.base))
-            links.entries.push_back(std::move(*followed));
+        std::optional<std::string> followed = FollowedEntry(value, page, g_ExcludeList, links.base);
+        if (followed && seen.insert(UrlKey(*followed)).second) links.entries.push_back(std::move(*followed));
         return true;
     });
     return links;

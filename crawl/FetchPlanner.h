@@ -37,7 +37,8 @@ private:
         std::string base;
         bool start = false;
     };
-    // What the links of a fetched page will queue.
+    // What the links of a fetched page will queue. A page once in the page list
+    // stays there, so the entries found known are dropped for good.
     struct Links {
         std::vector<std::string> entries;
         std::string base;
@@ -46,7 +47,7 @@ private:
     // Calls `visit` for every page in the order the worker will open them, as
     // far as it can be told, until `visit` returns false or `limit` pages.
     template <typename Visit>
-    void Walk(std::size_t limit, Visit visit) const;
+    void Walk(std::size_t limit, Visit visit);
     Links LinksOf(const Node& node, const std::string& url, const std::string& finalUrl,
                   const std::string& text) const;
 

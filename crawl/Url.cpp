@@ -40,12 +40,15 @@ struct FoldedSpans {
     std::size_t hostBegin = 0;
     std::size_t hostEnd = 0;
 
+    // Only the scheme and the authority are looked at: the page list asks this
+    // of every link it is offered, and paths and queries can be long.
     explicit FoldedSpans(std::string_view url) {
-        const UrlParts parts = SplitUrl(url);
-        if (!parts.hasScheme) return;
-        schemeEnd = parts.scheme.size();
-        if (!parts.hasAuthority) return;
-        const std::string_view host = HostOfAuthority(parts.authority);
+        schemeEnd = SchemeLength(url);
+        if (schemeEnd == 0) return;
+        std::string_view rest = url.substr(schemeEnd + 1);
+        if (!rest.starts_with("//")) return;
+        rest.remove_prefix(2);
+        const std::string_view host = HostOfAuthority(rest.substr(0, rest.find_first_of("/?#")));
         hostBegin = static_cast<std::size_t>(host.data() - url.data());
         hostEnd = hostBegin + host.size();
     }
