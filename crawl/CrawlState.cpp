@@ -239,11 +239,13 @@ bool IsKnownPage(const std::string& url) {
     return index.byUrl.Find(WithoutMark(url, "*+-")) != nullptr;
 }
 
-int IsNewContent() {
+bool IsScannedContent(std::uint32_t crc) {
     PageIndex& index = Index();
     index.Sync();
-    return index.crcCount.Count(g_PageCrc) != 0 ? 0 : 1;
+    return index.crcCount.Count(crc) != 0;
 }
+
+int IsNewContent() { return IsScannedContent(g_PageCrc) ? 0 : 1; }
 
 void FreePageList() {
     PageRecord* record = g_PageList;

@@ -23,6 +23,8 @@ extern std::uint32_t g_PageCrc;
 int AddPage(const std::string& url);
 void AddHit(const std::string& pageEntry, const std::string& hitUrl);
 int IsNewContent();
+// True when a page with hits carries `crc`: a page of that text is not scanned.
+bool IsScannedContent(std::uint32_t crc);
 // True when the page list holds `url` (one mark removed): AddPage would not add it.
 bool IsKnownPage(const std::string& url);
 // Deletes every record and leaves g_PageList empty.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crawl/CrawlState.h"
+#include "crawl/Crc.h"
 #include "crawl/LinkExtractor.h"
 #include "crawl/LinkRules.h"
 #include "crawl/QueueEntry.h"
@@ -85,7 +86,9 @@ void CFetchPlanner::PageArrived(const std::string& url, const std::string& final
     } else {
         return;
     }
-    m_links[url] = LinksOf(node, url, finalUrl, text);
+    // A page whose text repeats a page with hits is not scanned: it queues nothing.
+    const auto crc = ComputeCrc(text.size(), 0, reinterpret_cast<const unsigned char*>(text.data()));
+    m_links[url] = IsScannedContent(crc) ? Links{} : LinksOf(node, url, finalUrl, text);
 }
 
 std::unordered_set<std::string> CFetchPlanner::Reachable() {

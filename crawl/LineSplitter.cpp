@@ -34,9 +34,14 @@ bool CLineSplitter::Next(std::string& line) {
     std::string_view bytes(m_buffer.data() + m_pos, taken);
     m_pos += taken;
     if (bytes.back() == '\n') bytes.remove_suffix(1);
-    for (char c : bytes) {
-        if (c == '\0') break;
-        if (c != '\r') line.push_back(c);
+    if (const void* zero = std::memchr(bytes.data(), '\0', bytes.size()))
+        bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()));
+    // Most lines hold no carriage return at all, or only one at their end.
+    if (std::memchr(bytes.data(), '\r', bytes.size()) == nullptr) {
+        line.assign(bytes);
+        return true;
     }
+    for (char c : bytes)
+        if (c != '\r') line.push_back(c);
     return true;
 }
