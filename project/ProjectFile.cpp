@@ -13,6 +13,7 @@
 #include "project/AsciiText.h"
 #include "project/AtomicFile.h"
 #include "project/ProjectData.h"
+#include "project/ReadableFile.h"
 #include "project/UrlEntry.h"
 
 namespace {
@@ -185,14 +186,7 @@ bool SaveProject(const std::string& name) {
     return WriteFileAtomically(ProjectFileName(name), ProjectFileText());
 }
 
-bool ResultsPageOpens(const std::string& name) {
-    const int fd = ::open(ResultsFileName(name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return regular;
-}
+bool ResultsPageOpens(const std::string& name) { return ReadableFileError(ResultsFileName(name)) == 0; }
 
 bool CheckProjectName(const std::string& name, IMessageBox& box) { return CheckName(name, box, true); }
 

@@ -1,10 +1,6 @@
 #include "results/ResultsDlg.h"
 
 #include <algorithm>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <filesystem>
 #include <utility>
@@ -16,6 +12,7 @@
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtMessageBox.h"
+#include "project/ReadableFile.h"
 #include "results/WebBrowser.h"
 
 namespace {
@@ -33,23 +30,6 @@ std::string FileErrorText(int error, const std::string& path) {
     default:
         return "Beim Zugriff auf " + path + " ist ein unbekannter Fehler aufgetreten.";
     }
-}
-
-// 0 when `path` is a file that can be opened for reading, else the reason.
-int CheckReadable(const std::string& path) {
-    // Without O_NONBLOCK a FIFO of that name would wait for a writer, and the
-    // program with it.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errno;
-    struct stat st {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0) error = errno;
-    // A directory opens for reading here, and a FIFO or a device would feed the
-    // browser forever: neither is a page.
-    else if (S_ISDIR(st.st_mode)) error = EISDIR;
-    else if (!S_ISREG(st.st_mode)) error = EACCES;
-    ::close(fd);
-    return error;
 }
 
 std::string FullPath(const std::string& path) {
@@ -131,7 +111,7 @@ void CResultsDlg::OnInitDialog() {
     // Ok, not the page, starts with the keys: the page keeps Escape for itself.
     m_btnOk->setFocus();
 
-    if (const int error = CheckReadable(m_strPage); error != 0) {
+    if (const int error = ReadableFileError(m_strPage); error != 0) {
         // The viewer stays open with an empty browser; the start-page button tries
         // the page again under the name the caller gave.
         m_strFileError = FileErrorText(error, m_strPage);
