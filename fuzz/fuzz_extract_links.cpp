@@ -1,8 +1,8 @@
 // A page of any text scanned for links as the worker scans the page in process,
 // with the project's patterns, one exclusion and the entry's crawl mode. What
 // the rules queue must be something the worker can take up again: an http(s)
-// URL of bounded length, marked "-" exactly while a base is in force, each page
-// once, behind the untouched page in process.
+// URL of bounded length on the page's own host, marked "-" exactly while a base
+// is in force, each page once, behind the untouched page in process.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -28,6 +28,7 @@ bool StartsHttp(std::string_view url) {
 
 void CheckQueue(const std::string& entry, bool baseInForce) {
     Require(!g_UrlList.empty() && g_UrlList.front() == entry, "the page in process stays entry 0", entry);
+    const std::string host = PageContextOfEntry(entry).host;
     std::unordered_set<std::string> pages;
     for (std::size_t i = 1; i < g_UrlList.size(); ++i) {
         std::string_view queued = g_UrlList[i];
@@ -35,6 +36,7 @@ void CheckQueue(const std::string& entry, bool baseInForce) {
         if (baseInForce) queued.remove_prefix(1);
         Require(StartsHttp(queued), "a found page is an http(s) URL", queued);
         Require(queued.size() <= kMaxQueuedUrlLength, "a found page's URL is bounded", queued.substr(0, 200));
+        Require(EqualsNoCase(HostOf(queued), host), "a found page is on the page's host", queued);
         Require(pages.insert(UrlKey(queued)).second, "a page is queued once", queued);
     }
 }
