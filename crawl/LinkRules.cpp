@@ -99,6 +99,9 @@ std::optional<std::string> FollowTarget(std::string_view url, std::string_view u
     std::string_view cut = url;
     cut = cut.substr(0, cut.find('#'));
     cut = cut.substr(0, cut.find('"'));
+    // The link was judged by its host before the cut; a quote in its user
+    // information ("http://other\"@host/") would leave another host standing.
+    if (HostOf(cut) != HostOf(url)) return std::nullopt;
 
     for (std::string_view never : kNeverFollowed)
         if (Contains(upper, never)) return std::nullopt;

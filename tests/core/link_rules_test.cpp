@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -182,6 +183,17 @@ TEST_F(LinkRulesTest, FollowsOnlySameHostPages) {
     Reset("http://www.host.com/a/c.htm");
     search.HandleLink("http://www.host.com");  // ends in a dotted host name, no page extension
     EXPECT_EQ(Queue().size(), 1u);
+}
+
+// The link is cut at its first quote after its host was judged; a quote in
+// the user information once left the cut naming another host, which was queued.
+TEST_F(LinkRulesTest, QuoteInUserInformationLeadsNowhereElse) {
+    for (const std::string link : {"http://other\"@host/x.htm", "//other\":pw@HOST/x.htm"}) {
+        Reset("http://host/a/c.htm");
+        search.HandleLink(link);
+        EXPECT_EQ(Queue(), StringList{"http://host/a/c.htm"}) << link;
+        EXPECT_EQ(FollowedEntry(link, PageContextOfEntry("http://host/a/c.htm"), {}, ""), std::nullopt) << link;
+    }
 }
 
 TEST_F(LinkRulesTest, HitsAreRecordedAsNormalisedAndCountedPerPattern) {
