@@ -268,23 +268,14 @@ void CFetchAhead::Impl::Arrived(Fetch& fetch) {
 
 void CFetchAhead::Impl::Drive(bool wait) {
     int running = 0;
-    const CURLMcode mc = curl_multi_perform(multi.get(), &running);
-    int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
-        if (msg->msg != CURLMSG_DONE) continue;
-        CPageTransfer* done = CPageTransfer::FromHandle(msg->easy_handle);
-        const CURLcode result = msg->data.result;
-        // Out of the multi handle at once: the connection returns to the pool.
-        curl_multi_remove_handle(multi.get(), msg->easy_handle);
-        if (done == nullptr) continue;
-        auto* fetch = static_cast<Fetch*>(done->Owner());
-        done->Complete(result);
+    const CURLMcode mc = PerformAndComplete(multi.get(), running, [this](CPageTransfer& done) {
         planChanged = true;
-        if (fetch == nullptr) continue;
+        auto* fetch = static_cast<Fetch*>(done.Owner());
+        if (fetch == nullptr) return;
         fetch->inMulti = false;
-        if (!done->Failed()) Arrived(*fetch);
+        if (!done.Failed()) Arrived(*fetch);
         Finish(*fetch);
-    }
+    });
     if (mc != CURLM_OK) {
         // The multi handle itself broke: nothing under way can finish.
         for (auto& [url, fetch] : waiting)

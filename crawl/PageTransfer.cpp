@@ -172,6 +172,21 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
     if (!ok) throw InternetError("The internet library could not be set up");
 }
 
+CURLMcode PerformAndComplete(CURLM* multi, int& running, const std::function<void(CPageTransfer&)>& ended) {
+    const CURLMcode mc = curl_multi_perform(multi, &running);
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        CPageTransfer* done = CPageTransfer::FromHandle(msg->easy_handle);
+        const CURLcode result = msg->data.result;
+        curl_multi_remove_handle(multi, msg->easy_handle);
+        if (done == nullptr) continue;
+        done->Complete(result);
+        ended(*done);
+    }
+    return mc;
+}
+
 CPageTransfer* CPageTransfer::FromHandle(CURL* easy) {
     char* self = nullptr;
     if (curl_easy_getinfo(easy, CURLINFO_PRIVATE, &self) != CURLE_OK) return nullptr;

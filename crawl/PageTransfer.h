@@ -14,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "crawl/CurlHandles.h"
@@ -43,6 +44,13 @@ struct PageOutcome {
     bool failed = false;
     std::string failure;  // the InternetError's text when failed
 };
+
+class CPageTransfer;
+
+// Runs what is due on `multi`, then takes every transfer it reports ended out of
+// it at once (so that its connection returns to the pool), completes it and
+// hands it to `ended`. Returns libcurl's word on the multi handle itself.
+CURLMcode PerformAndComplete(CURLM* multi, int& running, const std::function<void(CPageTransfer&)>& ended);
 
 class CPageTransfer {
 public:

@@ -126,17 +126,9 @@ void CSearchSession::Impl::AbortTransfer() {
 
 void CSearchSession::Impl::Drive() {
     int running = 0;
-    const CURLMcode mc = curl_multi_perform(multi.get(), &running);
-    int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
-        if (msg->msg != CURLMSG_DONE) continue;
-        CPageTransfer* done = CPageTransfer::FromHandle(msg->easy_handle);
-        const CURLcode result = msg->data.result;
-        // Out of the multi handle at once: the connection returns to the pool for the next page.
-        curl_multi_remove_handle(multi.get(), msg->easy_handle);
-        if (done == transfer.get()) transferInMulti = false;
-        if (done != nullptr) done->Complete(result);
-    }
+    const CURLMcode mc = PerformAndComplete(multi.get(), running, [this](CPageTransfer& done) {
+        if (&done == transfer.get()) transferInMulti = false;
+    });
     if (mc != CURLM_OK && transfer->Running()) {
         if (transferInMulti) curl_multi_remove_handle(multi.get(), transfer->Handle());
         transferInMulti = false;

@@ -4,11 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-packages.sh
-if ! command -v wget2 >/dev/null 2>&1; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wget2
-fi
+# The crawls are compared with wget2's.
+./scripts/install-packages.sh wget2
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)" --target crawl_bench crawl_compare
 ./build/crawl_bench

@@ -10,23 +10,7 @@ cd "$(dirname "$0")/.."
 
 # What packing and checking need on top of the build: CPack finds the programs'
 # library dependencies with file and dpkg-shlibdeps (dpkg-dev).
-TOOLS=(dpkg-dev file lintian desktop-file-utils appstream)
-missing=()
-for p in "${TOOLS[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing missing packages: ${missing[*]}"
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then
-    SUDO="sudo"
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+./scripts/install-packages.sh dpkg-dev file lintian desktop-file-utils appstream
 
 # Debian's hardening: stack protector, fortified functions, read-only
 # relocations, immediate binding.

@@ -17,28 +17,8 @@ fi
 cd "$(dirname "$0")/.."
 
 # Only what the library and the targets need: no Qt, no test libraries.
-PACKAGES=(
-  build-essential cmake pkg-config
-  clang libclang-rt-14-dev
-  libcurl4-openssl-dev
-  nlohmann-json3-dev
-)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -ne 0 ]; then
-  echo "Installing missing packages: ${missing[*]}"
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then
-    SUDO="sudo"
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+./scripts/install-packages.sh build-essential cmake pkg-config clang libclang-rt-14-dev \
+  libcurl4-openssl-dev nlohmann-json3-dev
 
 # Absolute: a target may change its working directory.
 build="$PWD/build-fuzz"

@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Netzspurer need,
 # and only those that are missing. Used by run.sh and test.sh.
+#
+#   scripts/install-packages.sh [PACKAGE...]
+#
+# With packages named, installs those (if missing) instead: the other scripts
+# (package, fuzzing, benchmarks) install what they need on top through it.
 set -euo pipefail
 
 PACKAGES=(
@@ -16,6 +21,10 @@ PACKAGES=(
   # one dialog test also runs on a real X server
   xvfb xauth
 )
+
+if [ $# -gt 0 ]; then
+  PACKAGES=("$@")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

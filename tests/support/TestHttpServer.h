@@ -3,18 +3,22 @@
 // registered as path -> body; handlers can be registered for anything else.
 #include <httplib.h>
 
-#include <map>
 #include <string>
 #include <thread>
+#include <utility>
 
-class TestHttpServer {
+// What the plain and the TLS test servers share.
+template <typename HttplibServer>
+class BasicTestServer {
 public:
-    TestHttpServer() = default;
-    ~TestHttpServer() { Stop(); }
-    TestHttpServer(const TestHttpServer&) = delete;
-    TestHttpServer& operator=(const TestHttpServer&) = delete;
+    template <typename... Args>
+    BasicTestServer(std::string scheme, Args&&... args)
+        : m_scheme(std::move(scheme)), m_server(std::forward<Args>(args)...) {}
+    ~BasicTestServer() { Stop(); }
+    BasicTestServer(const BasicTestServer&) = delete;
+    BasicTestServer& operator=(const BasicTestServer&) = delete;
 
-    httplib::Server& Server() { return m_server; }
+    HttplibServer& Server() { return m_server; }
 
     // Serves `body` as text/html at `path` (status 200 unless given).
     void Page(const std::string& path, const std::string& body, int status = 200) {
@@ -41,13 +45,22 @@ public:
     }
 
     int Port() const { return m_port; }
-    // "http://127.0.0.1:PORT" + path
+    // "SCHEME://127.0.0.1:PORT" + path
     std::string Url(const std::string& path = "/") const {
-        return "http://127.0.0.1:" + std::to_string(m_port) + path;
+        return m_scheme + "://127.0.0.1:" + std::to_string(m_port) + path;
     }
 
+protected:
+    bool Valid() const { return m_server.is_valid(); }
+
 private:
-    httplib::Server m_server;
+    std::string m_scheme;
+    HttplibServer m_server;
     std::thread m_thread;
     int m_port = 0;
+};
+
+class TestHttpServer : public BasicTestServer<httplib::Server> {
+public:
+    TestHttpServer() : BasicTestServer("http") {}
 };
