@@ -20,3 +20,12 @@ struct CurlShareCleanup {
 using CurlEasyPtr = std::unique_ptr<CURL, CurlEasyCleanup>;
 using CurlMultiPtr = std::unique_ptr<CURLM, CurlMultiCleanup>;
 using CurlSharePtr = std::unique_ptr<CURLSH, CurlShareCleanup>;
+
+// The handles one search fetches through: a multi handle for its connections,
+// and a share handle for its cookies and TLS sessions, which every transfer of
+// the search uses. Throws InternetError when libcurl cannot make them.
+struct SearchHandles {
+    CurlSharePtr share;
+    CurlMultiPtr multi;
+};
+SearchHandles MakeSearchHandles();

@@ -141,14 +141,9 @@ private:
 CFetchAhead::Impl::Impl(const std::atomic<bool>* stopFlag, int connectionCount, const FetchLimits& fetchLimits)
     : stop(stopFlag), connections(static_cast<std::size_t>(connectionCount < 1 ? 1 : connectionCount)),
       limits(fetchLimits) {
-    InitCurlOnce();
-    share.reset(curl_share_init());
-    multi.reset(curl_multi_init());
-    if (!share || !multi) throw InternetError("The internet library could not be opened");
-    // All on the worker's thread: the share handle needs no locks.
-    if (curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK ||
-        curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK)
-        throw InternetError("The internet library could not be set up");
+    SearchHandles handles = MakeSearchHandles();
+    share = std::move(handles.share);
+    multi = std::move(handles.multi);
 }
 
 CFetchAhead::Impl::~Impl() {
