@@ -17,13 +17,13 @@
 
 #include "crawl/LineSplitter.h"
 #include "ui/ProgramName.h"
+#include "support/FetchLines.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
 
 // Far beyond what a transfer on 127.0.0.1 needs; a server stays silent at most
 // kSilence, longer than that bound and shorter than the session's 60 s stall bound.
@@ -55,16 +55,6 @@ private:
     const std::thread::id m_owner = std::this_thread::get_id();
     int m_foreignCalls = 0;
 };
-
-Lines Fetch(CSearchSession& session, const std::string& url) {
-    auto file = session.OpenURL(url);
-    if (!file) throw std::logic_error("no file for " + url);
-    Lines lines;
-    std::string line;
-    while (file->ReadString(line)) lines.push_back(line);
-    file->Close();
-    return lines;
-}
 
 // A port on 127.0.0.1 on which nobody listens: bound, then given up.
 int ClosedPort() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "crawl/SearchSession.h"
+#include "support/FetchLines.h"
 #include "support/ScopedEnv.h"
 #include "support/TestCertificate.h"
 #include "support/TestHttpServer.h"
@@ -15,20 +16,9 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
 
 // Bodies sent as they are: the server compresses text types on its own.
 constexpr const char* kRawType = "application/octet-stream";
-
-Lines Fetch(CSearchSession& session, const std::string& url) {
-    auto file = session.OpenURL(url);
-    if (!file) throw std::logic_error("no file for " + url);
-    Lines lines;
-    std::string line;
-    while (file->ReadString(line)) lines.push_back(line);
-    file->Close();
-    return lines;
-}
 
 std::string Gzip(const std::string& text) {
     httplib::detail::gzip_compressor compressor;
