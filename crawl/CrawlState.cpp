@@ -8,7 +8,7 @@
 StringList g_ExcludeList;
 StringList g_FailedUrls;
 PageRecord* g_PageList = nullptr;
-std::uint32_t g_PageCrc = 0;
+std::uint64_t g_PageCrc = 0;
 
 namespace {
 
@@ -72,12 +72,12 @@ private:
 // 0 keeps its slot; there are never more of them than pages with hits.
 class CrcTable {
 public:
-    std::uint32_t Count(std::uint32_t crc) const {
+    std::uint32_t Count(std::uint64_t crc) const {
         const Slot* slot = Lookup(crc);
         return slot == nullptr ? 0 : slot->count;
     }
 
-    void Add(std::uint32_t crc) {
+    void Add(std::uint64_t crc) {
         if (crc == 0) return;
         if (Slot* slot = Lookup(crc)) {
             ++slot->count;
@@ -88,7 +88,7 @@ public:
         ++m_used;
     }
 
-    void Remove(std::uint32_t crc) {
+    void Remove(std::uint64_t crc) {
         if (crc == 0) return;
         if (Slot* slot = Lookup(crc); slot != nullptr && slot->count > 0) --slot->count;
     }
@@ -102,15 +102,15 @@ public:
 
 private:
     struct Slot {
-        std::uint32_t crc = 0;  // 0: free
+        std::uint64_t crc = 0;  // 0: free
         std::uint32_t count = 0;
     };
 
-    static std::size_t Spread(std::uint32_t crc) {
-        return static_cast<std::size_t>((static_cast<std::uint64_t>(crc) * 0x9E3779B97F4A7C15ull) >> 32);
+    static std::size_t Spread(std::uint64_t crc) {
+        return static_cast<std::size_t>((crc * 0x9E3779B97F4A7C15ull) >> 32);
     }
 
-    Slot* Lookup(std::uint32_t crc) const {
+    Slot* Lookup(std::uint64_t crc) const {
         if (m_slots.empty() || crc == 0) return nullptr;
         for (std::size_t i = Spread(crc) & m_mask;; i = (i + 1) & m_mask) {
             const Slot& slot = m_slots[i];
@@ -239,7 +239,7 @@ bool IsKnownPage(const std::string& url) {
     return index.byUrl.Find(WithoutMark(url, "*+-")) != nullptr;
 }
 
-bool IsScannedContent(std::uint32_t crc) {
+bool IsScannedContent(std::uint64_t crc) {
     PageIndex& index = Index();
     index.Sync();
     return index.crcCount.Count(crc) != 0;

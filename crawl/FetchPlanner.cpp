@@ -3,109 +3,136 @@
 #include <algorithm>
 
 #include "crawl/CrawlState.h"
-#include "crawl/Crc.h"
-#include "crawl/LinkExtractor.h"
-#include "crawl/LinkRules.h"
+#include "crawl/PageScan.h"
 #include "crawl/QueueEntry.h"
 #include "crawl/Search.h"
 #include "crawl/Url.h"
+#include "project/ProjectData.h"
 
-template <typename Visit>
-void CFetchPlanner::Walk(std::size_t limit, Visit visit) {
-    if (g_UrlList.empty()) return;
-    // The next page is on top. The project's own entries are the queue's tail.
-    std::vector<Node> stack;
-    const std::size_t size = g_UrlList.size();
-    for (std::size_t i = size; i-- > 1;)
-        stack.push_back({g_UrlList[i], m_search.m_strBase, i + m_search.m_startEntriesLeft >= size});
-    stack.push_back({g_UrlList.front(), m_search.m_strBase, m_search.m_entryIsStart});
+namespace {
 
-    // Pages foreseen as queued on the way: the worker queues a page only once.
-    std::unordered_set<std::string> queued;
-    for (std::size_t visited = 0; !stack.empty() && visited < limit; ++visited) {
-        const Node node = std::move(stack.back());
-        stack.pop_back();
-        const QueueEntry entry = ParseQueueEntry(node.entry);
-        if (!entry.fetched) continue;
-        if (!visit(entry.url, node)) return;
-        const auto links = m_links.find(entry.url);
-        if (links == m_links.end()) continue;
-        std::vector<std::string>& entries = links->second.entries;
-        std::erase_if(entries, [](const std::string& child) { return IsKnownPage(child); });
-        // Each new page goes right behind the page that links to it, so the last
-        // link found is the next page taken.
-        for (const std::string& child : entries) {
-            const std::string_view page = std::string_view(child).substr(child[0] == '-' ? 1 : 0);
-            if (!queued.insert(UrlKey(page)).second) continue;
-            stack.push_back({child, links->second.base, false});
-        }
-    }
+// The base the worker holds once it has asked for `request`.
+std::string BaseAfter(const PageRequest& request) {
+    return request.plus ? BaseOfPlusEntry(request.url) : request.base;
 }
 
-std::vector<std::string> CFetchPlanner::NextToFetch(std::size_t count, std::size_t window,
-                                                    const std::function<bool(const std::string&)>& requested) {
-    std::vector<std::string> next;
-    if (count == 0) return next;
-    Walk(window, [&](const std::string& url, const Node& node) {
-        if (!requested(url) && std::find(next.begin(), next.end(), url) == next.end()) {
-            next.push_back(url);
-            m_planned[url] = node;
-        }
-        return next.size() < count;
-    });
-    return next;
-}
+}  // namespace
 
-CFetchPlanner::Links CFetchPlanner::LinksOf(const Node& node, const std::string& url, const std::string& finalUrl,
-                                            const std::string& text) const {
-    Links links;
-    const QueueEntry entry = ParseQueueEntry(node.entry);
-    if (!entry.recursive) return links;
-    // The base as the worker sets it for this entry.
-    if (entry.keepsBase) links.base = node.base;
-    if (entry.plus) links.base = BaseOfPlusEntry(finalUrl.empty() ? url : finalUrl);
-    const PageContext page = PageContextOf(url, finalUrl, node.start);
-    // A page linked to twice is queued at its first link only (an index links to
-    // one page at many anchors).
-    std::unordered_set<std::string> seen;
-    ForEachLinkValue(text, [&](std::string value) {
-        std::optional<std::string> followed = FollowedEntry(value, page, g_ExcludeList, links.base);
-        if (followed && seen.insert(UrlKey(*followed)).second) links.entries.push_back(std::move(*followed));
-        return true;
-    });
-    return links;
-}
-
-void CFetchPlanner::PageArrived(const std::string& url, const std::string& finalUrl, const std::string& text) {
+void CFetchPlanner::Learn(const std::shared_ptr<const PageScan>& scan) {
     Node node;
-    if (const auto planned = m_planned.find(url); planned != m_planned.end()) {
-        node = planned->second;
-    } else if (!g_UrlList.empty() && ParseQueueEntry(g_UrlList.front()).url == url) {
-        // Fetched when the worker asked for it: the entry in process.
-        node = {g_UrlList.front(), m_search.m_strBase, m_search.m_entryIsStart};
-    } else {
-        return;
-    }
-    // A page whose text repeats a page with hits is not scanned: it queues nothing.
-    const auto crc = ComputeCrc(text.size(), 0, reinterpret_cast<const unsigned char*>(text.data()));
-    m_links[url] = IsScannedContent(crc) ? Links{} : LinksOf(node, url, finalUrl, text);
+    node.scan = scan;
+    node.pending.reserve(scan->follows.size());
+    // Each new page goes right behind the page that links to it, so the last
+    // link found is the next page taken.
+    for (std::size_t i = scan->follows.size(); i-- > 0;) node.pending.push_back(static_cast<std::uint32_t>(i));
+    m_nodes[scan->request.url] = std::move(node);
 }
 
-std::unordered_set<std::string> CFetchPlanner::Reachable() {
-    std::unordered_set<std::string> reachable;
-    Walk(static_cast<std::size_t>(-1), [&](const std::string& url, const Node&) {
-        reachable.insert(url);
-        return true;
-    });
-    return reachable;
-}
-
-void CFetchPlanner::Forget(const std::string& url) {
-    m_planned.erase(url);
-    m_links.erase(url);
+void CFetchPlanner::Prune() {
+    std::erase_if(m_nodes, [](const auto& entry) { return entry.second.scan.expired(); });
+    m_pruneAt = std::max<std::size_t>(64, m_nodes.size() * 2);
 }
 
 void CFetchPlanner::Clear() {
-    m_planned.clear();
-    m_links.clear();
+    m_nodes.clear();
+    m_pruneAt = 64;
+}
+
+void CFetchPlanner::PageTaken(const std::shared_ptr<const PageScan>& scan) {
+    if (scan) Learn(scan);
+    Replan();
+}
+
+void CFetchPlanner::Replan() {
+    for (const std::shared_ptr<const PageScan>& scan : m_fetcher.TakeArrivals()) Learn(scan);
+    if (m_nodes.size() >= m_pruneAt) Prune();
+    const std::size_t limit = m_fetcher.Lookahead();
+    std::vector<PageRequest> next;
+    if (limit == 0 || g_UrlList.empty()) {
+        m_fetcher.Foresee(std::move(next));
+        return;
+    }
+
+    // Where the walk stands in a list of pages to take: the queue behind the
+    // page in process, or the links of a page whose scan has come.
+    struct Frame {
+        Node* node = nullptr;  // null: the queue
+        std::shared_ptr<const PageScan> scan;
+        std::size_t pos = 0;
+        std::string base;  // the base in force for the page's links
+    };
+    std::vector<Frame> stack;
+    stack.push_back({nullptr, nullptr, 1, {}});
+    std::string baseInForce;
+    std::vector<std::size_t> seen;  // identities of the pages foreseen
+
+    // A page about to be taken: its links come next, when its scan says what they are.
+    auto enter = [&](const PageRequest& request) {
+        baseInForce = BaseAfter(request);
+        const auto it = m_nodes.find(request.url);
+        if (it == m_nodes.end()) return;
+        std::shared_ptr<const PageScan> scan = it->second.scan.lock();
+        if (!scan) {
+            m_nodes.erase(it);
+            return;
+        }
+        // Read under another request, the page is asked for anew and its links are not known yet.
+        if (scan->request != request) return;
+        baseInForce = ContextOf(request, scan->finalUrl).base;
+        // A page whose text repeats a page with hits is not scanned: it queues nothing.
+        if (scan->follows.empty() || IsScannedContent(scan->checksum)) return;
+        stack.push_back({&it->second, scan, it->second.head, baseInForce});
+    };
+    // A page that a page above in the walk links to is queued by that page already.
+    auto queuedAbove = [&](std::size_t hash) {
+        for (std::size_t i = 0; i + 1 < stack.size(); ++i)
+            if (stack[i].scan && stack[i].scan->Follows(hash)) return true;
+        return false;
+    };
+
+    enter(m_search.m_request);
+    const std::size_t maxSteps = limit * kStepsPerPageForeseen;
+    for (std::size_t steps = 0; !stack.empty() && next.size() < limit && steps < maxSteps; ++steps) {
+        Frame& top = stack.back();
+        PageRequest request;
+        std::size_t hash = 0;
+        if (top.node == nullptr) {
+            if (top.pos >= g_UrlList.size()) {
+                stack.pop_back();
+                continue;
+            }
+            const std::size_t at = top.pos++;
+            const QueueEntry parsed = ParseQueueEntry(g_UrlList[at]);
+            if (!parsed.fetched) continue;
+            // The project's own entries are the queue's tail.
+            const bool start = at + m_search.m_startEntriesLeft >= g_UrlList.size();
+            request = RequestOf(parsed, start, baseInForce);
+            hash = UrlHash(request.url);
+        } else {
+            Node& node = *top.node;
+            if (top.pos >= node.pending.size()) {
+                stack.pop_back();
+                continue;
+            }
+            const std::uint32_t follow = node.pending[top.pos];
+            const std::string_view url = top.scan->links[top.scan->follows[follow]].Follow();
+            const std::string page(url);
+            // A page once known stays known: it is passed over in every walk to come.
+            if (IsKnownPage(page)) {
+                if (top.pos == node.head) ++node.head;
+                ++top.pos;
+                continue;
+            }
+            ++top.pos;
+            hash = top.scan->followHashes[follow];
+            if (queuedAbove(hash)) continue;
+            request.url = page;
+            request.base = top.base;
+        }
+        if (std::find(seen.begin(), seen.end(), hash) != seen.end()) continue;
+        seen.push_back(hash);
+        next.push_back(request);
+        enter(request);
+    }
+    m_fetcher.Foresee(std::move(next));
 }

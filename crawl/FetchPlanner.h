@@ -1,57 +1,57 @@
 #pragma once
 // Foresees the pages the worker will open, so that they can be fetched before
-// it asks for them. It walks the queue as the worker will: the entry in
-// process, the pages that entry will queue, depth-first, then the entries
-// behind it. Of a page that has been fetched already it knows the links, found
-// by the crawl's own rules (exclusions, "+" base, "*", same host, follow test)
-// applied early; of the rest it knows only the page itself.
+// it asks for them. It follows the worker's own order, from the page in
+// process: the pages that page will queue (when its scan has come), depth-first
+// through the scans that have come, then the entries behind it in the queue.
+// Of a page whose scan has not come it knows only the page itself.
 //
-// It runs on the worker's thread, inside the fetcher's calls, and reads the
-// crawl's state there without changing anything.
+// It looks only as far ahead as the fetcher fetches, and each step costs the
+// same however long the queue: the queue is read where the walk needs it, and a
+// link found known is dropped from its page's list for good.
+//
+// It runs on the worker's thread, between the worker's steps and while the
+// worker waits for a page, and reads the crawl's state without changing it.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
-#include "crawl/FetchAhead.h"
+#include "crawl/PageFetcher.h"
 
 class CSearch;
+struct PageScan;
 
 class CFetchPlanner : public IFetchPlanner {
 public:
-    explicit CFetchPlanner(const CSearch& search) : m_search(search) {}
+    // A walk takes at most this many steps a page it foresees: links known by
+    // now, or queued before, are passed over on the way.
+    static constexpr std::size_t kStepsPerPageForeseen = 32;
 
-    std::vector<std::string> NextToFetch(std::size_t count, std::size_t window,
-                                         const std::function<bool(const std::string&)>& requested) override;
-    void PageArrived(const std::string& url, const std::string& finalUrl, const std::string& text) override;
-    std::unordered_set<std::string> Reachable() override;
-    void Forget(const std::string& url) override;
+    CFetchPlanner(const CSearch& search, IPageFetcher& fetcher) : m_search(search), m_fetcher(fetcher) {}
+
+    void Replan() override;
+    // The worker has read the page in process: what it links to is known now.
+    void PageTaken(const std::shared_ptr<const PageScan>& scan);
     // A new search begins.
     void Clear();
 
 private:
-    // A page as the worker will take it: its queue entry, the base in force
-    // when the entry keeps it, and whether it is one of the project's own entries.
+    // A page whose scan has come: the links it would queue, in the order the
+    // worker would take them (the last link first), those found known dropped.
     struct Node {
-        std::string entry;
-        std::string base;
-        bool start = false;
-    };
-    // What the links of a fetched page will queue. A page once in the page list
-    // stays there, so the entries found known are dropped for good.
-    struct Links {
-        std::vector<std::string> entries;
-        std::string base;
+        std::weak_ptr<const PageScan> scan;
+        std::vector<std::uint32_t> pending;  // indexes into the scan's follows, in taking order
+        std::size_t head = 0;                // pending before it are known pages
     };
 
-    // Calls `visit` for every page in the order the worker will open them, as
-    // far as it can be told, until `visit` returns false or `limit` pages.
-    template <typename Visit>
-    void Walk(std::size_t limit, Visit visit);
-    Links LinksOf(const Node& node, const std::string& url, const std::string& finalUrl,
-                  const std::string& text) const;
+    void Learn(const std::shared_ptr<const PageScan>& scan);
+    // Drops the nodes whose scans the fetcher no longer keeps.
+    void Prune();
 
     const CSearch& m_search;
-    std::unordered_map<std::string, Node> m_planned;  // by URL: how each page was foreseen
-    std::unordered_map<std::string, Links> m_links;   // by URL: the pages fetched
+    IPageFetcher& m_fetcher;
+    std::unordered_map<std::string, Node> m_nodes;  // by URL
+    std::size_t m_pruneAt = 64;
 };

@@ -14,34 +14,69 @@ void CLineSplitter::Feed(std::string_view bytes) {
     m_buffer.append(bytes);
 }
 
-std::size_t CLineSplitter::NextLineBytes() const {
-    const std::size_t available = Pending();
-    const std::size_t window = std::min(available, kMaxLineBytes);
-    const char* start = m_buffer.data() + m_pos;
-    if (const void* lf = std::memchr(start, '\n', window))
-        return static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
-    if (available >= kMaxLineBytes) return kMaxLineBytes;
-    return m_finished ? available : 0;
+std::size_t CLineSplitter::LineBytes(std::string_view bytes, bool finished) {
+    const std::size_t window = std::min(bytes.size(), kMaxLineBytes);
+    if (const void* lf = std::memchr(bytes.data(), '\n', window))
+        return static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
+    if (bytes.size() >= kMaxLineBytes) return kMaxLineBytes;
+    return finished ? bytes.size() : 0;
 }
 
-bool CLineSplitter::HasLine() const { return NextLineBytes() != 0; }
+std::size_t CLineSplitter::AppendKept(std::string_view line, std::string& text) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (const void* zero = std::memchr(line.data(), '\0', line.size()))
+        line = line.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - line.data()));
+    // Most lines hold no carriage return at all, or only one at their end.
+    if (std::memchr(line.data(), '\r', line.size()) == nullptr) {
+        text.append(line);
+        return line.size();
+    }
+    const std::size_t before = text.size();
+    for (char c : line)
+        if (c != '\r') text.push_back(c);
+    return text.size() - before;
+}
+
+bool CLineSplitter::HasLine() const { return LineBytes(std::string_view(m_buffer).substr(m_pos), m_finished) != 0; }
 
 bool CLineSplitter::Next(std::string& line) {
     line.clear();
-    const std::size_t taken = NextLineBytes();
+    const std::size_t taken = LineBytes(std::string_view(m_buffer).substr(m_pos), m_finished);
     if (taken == 0) return false;
-
-    std::string_view bytes(m_buffer.data() + m_pos, taken);
+    AppendKept(std::string_view(m_buffer).substr(m_pos, taken), line);
     m_pos += taken;
-    if (bytes.back() == '\n') bytes.remove_suffix(1);
-    if (const void* zero = std::memchr(bytes.data(), '\0', bytes.size()))
-        bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()));
-    // Most lines hold no carriage return at all, or only one at their end.
-    if (std::memchr(bytes.data(), '\r', bytes.size()) == nullptr) {
-        line.assign(bytes);
-        return true;
-    }
-    for (char c : bytes)
-        if (c != '\r') line.push_back(c);
     return true;
+}
+
+std::size_t CLineSplitter::Join(std::string_view bytes, std::string& text) {
+    std::size_t added = 0;
+    if (!m_buffer.empty()) {
+        // The unfinished line takes what it lacks from the front of the piece.
+        const std::size_t room = kMaxLineBytes - m_buffer.size();
+        const std::size_t window = std::min(bytes.size(), room);
+        const void* lf = std::memchr(bytes.data(), '\n', window);
+        const std::size_t take =
+            lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1 : window;
+        m_buffer.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        if (lf == nullptr && m_buffer.size() < kMaxLineBytes) return 0;
+        added += AppendKept(m_buffer, text);
+        m_buffer.clear();
+    }
+    while (!bytes.empty()) {
+        const std::size_t taken = LineBytes(bytes, false);
+        if (taken == 0) {
+            m_buffer.assign(bytes);
+            break;
+        }
+        added += AppendKept(bytes.substr(0, taken), text);
+        bytes.remove_prefix(taken);
+    }
+    return added;
+}
+
+std::size_t CLineSplitter::JoinRest(std::string& text) {
+    const std::size_t added = AppendKept(m_buffer, text);
+    m_buffer.clear();
+    return added;
 }

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 
-#include "crawl/Search.h"
 #include "project/AsciiText.h"
 
 namespace {
@@ -154,13 +153,4 @@ void ForEachLinkValue(std::string_view text, const std::function<bool(std::strin
         }
         j = tagEnd;
     }
-}
-
-void CSearch::ExtractLinks(const std::string& content) {
-    ForEachLinkValue(content, [this](std::string link) {
-        // A stop must not wait for the rest of a page of many thousand links.
-        if (m_stop) return false;
-        HandleLink(std::move(link));
-        return true;
-    });
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "crawl/CrawlState.h"
-#include "crawl/Search.h"
 #include "crawl/Url.h"
 #include "project/AsciiText.h"
 
@@ -111,68 +109,66 @@ std::optional<std::string> FollowTarget(std::string_view url, std::string_view u
     return std::string(cut);
 }
 
+CrawlRules MakeCrawlRules(const StringList& exclusionEntries, const StringList& patterns, int allLinks) {
+    CrawlRules rules;
+    for (const std::string& entry : exclusionEntries) {
+        // An entry is its "!" and the text to exclude; an empty entry has no text at all.
+        if (!entry.empty()) rules.exclusions.push_back(ToUpperAscii(std::string_view(entry).substr(1)));
+    }
+    for (const std::string& pattern : patterns) rules.patterns.push_back(ToUpperAscii(pattern));
+    rules.allLinks = allLinks == 1;
+    return rules;
+}
+
+namespace {
+
+std::uint32_t HitCount(std::string_view upper, const CrawlRules& rules) {
+    if (rules.allLinks) return 1;
+    std::uint32_t count = 0;
+    for (const std::string& pattern : rules.patterns) count += Contains(upper, pattern) ? 1 : 0;
+    return count;
+}
+
+bool Excluded(std::string_view upper, const CrawlRules& rules) {
+    for (const std::string& text : rules.exclusions)
+        if (Contains(upper, text)) return true;
+    return false;
+}
+
+}  // namespace
+
+LinkDecision DecideClassified(std::string_view url, const LinkContext& context, const CrawlRules& rules) {
+    LinkDecision decision;
+    std::string form = ClassifiedForm(url);
+    if (form.empty()) return decision;
+    const std::string upper = ToUpperAscii(form);
+    if (Excluded(upper, rules)) return decision;
+    decision.hits = HitCount(upper, rules);
+    if (context.recursive && context.page.followLinks) {
+        if (const std::optional<std::string> page = FollowTarget(form, upper, context.base))
+            decision.followLength = static_cast<std::uint32_t>(page->size());
+    }
+    if (decision.Matters()) decision.url = std::move(form);
+    return decision;
+}
+
+LinkDecision DecideLink(std::string_view link, const LinkContext& context, const CrawlRules& rules) {
+    const std::string trimmed = TrimLeft(link);
+    if (trimmed.empty()) return {};
+    ResolvedLink resolved = ResolveLink(trimmed, context.page);
+    if (resolved.kind != LinkKind::OffHost) return DecideClassified(resolved.url, context, rules);
+    // Another host is never followed, but what it offers still counts as found.
+    LinkDecision decision;
+    decision.hits = HitCount(ToUpperAscii(resolved.url), rules);
+    if (decision.hits != 0) decision.url = std::move(resolved.url);
+    return decision;
+}
+
 std::optional<std::string> FollowedEntry(std::string_view link, const PageContext& page,
                                          const StringList& exclusions, std::string_view base) {
-    const std::string trimmed = TrimLeft(link);
-    if (trimmed.empty() || !page.followLinks) return std::nullopt;
-    ResolvedLink resolved = ResolveLink(trimmed, page);
-    if (resolved.kind != LinkKind::SameHost) return std::nullopt;
-    const std::string url = ClassifiedForm(resolved.url);
-    const std::string upper = ToUpperAscii(url);
-    if (url.empty() || IsExcluded(upper, exclusions)) return std::nullopt;
-    std::optional<std::string> target = FollowTarget(url, upper, base);
-    if (!target || base.empty()) return target;
-    return "-" + *target;
-}
-
-const PageContext& CSearch::CurrentPage() {
-    if (m_page) return *m_page;
-    // Called without a page set up by the worker: the entry in process is the page.
-    m_entryPage = PageContextOfEntry(g_UrlList.front());
-    return m_entryPage;
-}
-
-void CSearch::RecordHit(const std::string& url, std::string_view upper) {
-    const std::string& pageEntry = g_UrlList.front();
-    if (g_AllLinks == 1) {
-        AddHit(pageEntry, url);
-        ++m_nHits;
-        return;
-    }
-    for (const std::string& pattern : g_ResourcePatterns) {
-        if (ContainsUpper(upper, pattern)) {
-            AddHit(pageEntry, url);
-            ++m_nHits;
-        }
-    }
-}
-
-void CSearch::HandleLink(std::string link) {
-    if (m_stop) return;
-    link = TrimLeft(link);
-    if (link.empty() || g_UrlList.empty()) return;
-
-    ResolvedLink resolved = ResolveLink(link, CurrentPage());
-    if (resolved.kind != LinkKind::OffHost) {
-        ClassifyLink(std::move(resolved.url));
-        return;
-    }
-    // Another host is never followed, but what it offers still counts as found.
-    RecordHit(resolved.url, ToUpperAscii(resolved.url));
-}
-
-void CSearch::ClassifyLink(std::string url) {
-    if (m_stop || g_UrlList.empty()) return;
-    url = ClassifiedForm(url);
-    if (url.empty()) return;
-    const std::string upper = ToUpperAscii(url);
-    if (IsExcluded(upper, g_ExcludeList)) return;
-
-    RecordHit(url, upper);
-
-    if (!m_bRecursive || !CurrentPage().followLinks) return;
-    std::optional<std::string> page = FollowTarget(url, upper, m_strBase);
-    if (!page) return;
-    if (AddPage(*page) == 1)
-        g_UrlList.insert(g_UrlList.begin() + 1, m_strBase.empty() ? std::move(*page) : "-" + *page);
+    const CrawlRules rules = MakeCrawlRules(exclusions, {}, 0);
+    const LinkDecision decision = DecideLink(link, LinkContext{page, true, std::string(base)}, rules);
+    if (decision.followLength == 0) return std::nullopt;
+    const std::string target(decision.Follow());
+    return base.empty() ? target : "-" + target;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // Where a link leads and whether the crawl follows it, as pure functions of
-// the link and its page. The search applies them to the page in process and
-// records what they decide; the fetcher that works ahead applies the same
-// functions to pages it has fetched early, so both always agree.
+// the link, its page and the search's rules. DecideLink is the one decision:
+// the fetcher makes it for every link of a page it has read, and the worker
+// records what it decided, so each page is read once and both always agree.
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,10 +58,42 @@ std::optional<std::string> FollowTarget(std::string_view url, std::string_view u
                                         std::string_view base);
 
 // The queue entry that a link found on `page` becomes when the crawl follows
-// it, with `base` in force: what ClassifyLink queues for a new page, without
-// recording anything. Empty when the link is not followed.
+// it, with `base` in force and the exclusion entries `exclusions`: what the
+// worker queues for a new page. Empty when the link is not followed.
 std::optional<std::string> FollowedEntry(std::string_view link, const PageContext& page,
                                          const StringList& exclusions, std::string_view base);
 
 // True when `upperText` (upper-cased) contains `part` in any case.
 bool ContainsUpper(std::string_view upperText, std::string_view part);
+
+// The search's rules for links, fixed while it runs; kept upper-cased, as
+// they are compared.
+struct CrawlRules {
+    StringList exclusions;  // the texts of the "!" entries ("!" removed)
+    StringList patterns;    // the resource patterns
+    bool allLinks = false;  // every link is a hit, once
+};
+// From the exclusion entries ("!" and text), the resource patterns and the all-links flag.
+CrawlRules MakeCrawlRules(const StringList& exclusionEntries, const StringList& patterns, int allLinks);
+
+// All that the decision for a page's links depends on besides the rules and the link.
+struct LinkContext {
+    PageContext page;
+    bool recursive = true;  // false: nothing of the page is followed
+    std::string base;       // links are followed only if they contain it ("" for none)
+};
+
+// What one link comes to.
+struct LinkDecision {
+    std::string url;                 // as recorded; empty when the link comes to nothing
+    std::uint32_t hits = 0;          // times it counts as a hit: patterns it contains, or 1 with "All links"
+    std::uint32_t followLength = 0;  // not 0: the page to queue, when new, is url's first followLength bytes
+
+    std::string_view Follow() const { return std::string_view(url).substr(0, followLength); }
+    bool Matters() const { return hits != 0 || followLength != 0; }
+};
+
+// A link value as found on a page.
+LinkDecision DecideLink(std::string_view link, const LinkContext& context, const CrawlRules& rules);
+// A link already resolved to an address on the page's host (or of another scheme).
+LinkDecision DecideClassified(std::string_view url, const LinkContext& context, const CrawlRules& rules);

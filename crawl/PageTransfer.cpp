@@ -13,12 +13,32 @@
 #include <vector>
 
 #include "crawl/ConnectionStatus.h"
+#include "crawl/ContentDecoder.h"
 #include "crawl/PageFetcher.h"
+#include "project/AsciiText.h"
 #include "ui/ProgramName.h"
 
 namespace {
 
 constexpr long kMaxRedirects = 20;
+// The body is decoded here rather than by libcurl, which keeps decoding into
+// memory while a transfer is paused: a tiny compressed body could then fill it.
+constexpr bool kOwnDecoding = false;
+constexpr const char* kAcceptedCodings = "gzip, deflate, br, zstd";
+// Decoded output is taken in steps of at most this, so that the budget is looked at often.
+constexpr std::size_t kDecodeStep = 64 * 1024;
+// libcurl's receive buffer for a transfer. Over HTTP/2, libcurl 7.88 reads up to
+// 32 KiB of a connection at once and parks what a stream's buffer cannot take
+// until the socket stirs again; when the parked bytes hold the stream's end, the
+// transfer waits for an event that never comes, until the server closes the
+// connection. A buffer larger than such a read is never left with parked bytes.
+constexpr long kReceiveBufferBytes = 64 * 1024;
+
+// Failures of a request sent on a kept connection that the server had already closed.
+bool FailedOnClosedConnection(CURLcode result) {
+    return result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR || result == CURLE_GOT_NOTHING ||
+           result == CURLE_HTTP2 || result == CURLE_HTTP2_STREAM;
+}
 
 std::string AddressText(const sockaddr* address) {
     std::array<char, INET6_ADDRSTRLEN> text{};
@@ -132,9 +152,14 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
         set(CURLOPT_CAINFO_BLOB, &blob);
     }
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-    // Every encoding libcurl knows is offered, and so every encoding it knows is
-    // decoded, also when a server sends one unasked: an undecoded body would hide its links.
-    set(CURLOPT_ACCEPT_ENCODING, "");
+    // The codings the transfer can undo are offered; a body is decoded also when
+    // a server sends a coding unasked, since an undecoded body would hide its links.
+    if (kOwnDecoding) {
+        set(CURLOPT_ACCEPT_ENCODING, kAcceptedCodings);
+        set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    } else {
+        set(CURLOPT_ACCEPT_ENCODING, "");
+    }
     // Cookies live in memory for the search's length (in the share handle, when there is one).
     if (share != nullptr) set(CURLOPT_SHARE, share);
     set(CURLOPT_COOKIEFILE, "");
@@ -145,6 +170,7 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
     set(CURLOPT_LOW_SPEED_TIME, atLeastOne(m_limits.stallSeconds));
     set(CURLOPT_TIMEOUT, atLeastOne(m_limits.totalSeconds));
     set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     // A stop during a slow name lookup must not wait for the lookup to end.
     set(CURLOPT_QUICK_EXIT, 1L);
     set(CURLOPT_ERRORBUFFER, m_errorText.data());
@@ -172,6 +198,8 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
     if (!ok) throw InternetError("The internet library could not be set up");
 }
 
+CPageTransfer::~CPageTransfer() = default;
+
 CURLMcode PerformAndComplete(CURLM* multi, int& running, const std::function<void(CPageTransfer&)>& ended) {
     const CURLMcode mc = curl_multi_perform(multi, &running);
     int queued = 0;
@@ -181,8 +209,13 @@ CURLMcode PerformAndComplete(CURLM* multi, int& running, const std::function<voi
         const CURLcode result = msg->data.result;
         curl_multi_remove_handle(multi, msg->easy_handle);
         if (done == nullptr) continue;
+        if (done->RetryOnNewConnection(result) && curl_multi_add_handle(multi, done->Handle()) == CURLM_OK) {
+            ++running;
+            continue;
+        }
         done->Complete(result);
-        ended(*done);
+        // A body whose decoding waits for memory ends when its owner resumes it.
+        if (done->Done()) ended(*done);
     }
     return mc;
 }
@@ -195,43 +228,76 @@ CPageTransfer* CPageTransfer::FromHandle(CURL* easy) {
 
 void CPageTransfer::Begin(const std::string& url) {
     const std::string wireUrl = PrepareUrl(url);
-    if (curl_easy_setopt(m_easy.get(), CURLOPT_URL, wireUrl.c_str()) != CURLE_OK)
+    if (curl_easy_setopt(m_easy.get(), CURLOPT_URL, wireUrl.c_str()) != CURLE_OK ||
+        curl_easy_setopt(m_easy.get(), CURLOPT_FRESH_CONNECT, 0L) != CURLE_OK)
         throw InternetError("The URL is invalid");
     m_wireUrl = wireUrl;
+    m_contentEncoding.clear();
+    m_headerSeen = false;
+    m_bodyBegun = false;
+    m_decoder.reset();
     m_lines = CLineSplitter();
+    m_text.clear();
     m_bodyBytes = 0;
     m_result = CURLE_OK;
     m_failure.clear();
     m_errorText[0] = '\0';
     m_resolving = m_connecting = m_requestSent = false;
     m_paused = false;
+    m_retried = false;
+    m_wireDone = false;
     m_state = State::Running;
     Status(kHandleCreated);
 }
 
+bool CPageTransfer::RetryOnNewConnection(CURLcode result) {
+    if (m_state != State::Running || m_retried || m_headerSeen || !FailedOnClosedConnection(result)) return false;
+    long connects = -1;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_NUM_CONNECTS, &connects) != CURLE_OK || connects != 0) return false;
+    if (curl_easy_setopt(m_easy.get(), CURLOPT_FRESH_CONNECT, 1L) != CURLE_OK) return false;
+    m_retried = true;
+    m_resolving = m_connecting = m_requestSent = false;
+    m_errorText[0] = '\0';
+    return true;
+}
+
 void CPageTransfer::Complete(CURLcode result) {
     if (m_state != State::Running) return;
-    m_state = State::Done;
     m_result = result;
-    if (!Failed()) {
-        m_lines.Finish();
-        Status(kRequestComplete);
+    m_wireDone = true;
+    Finish();
+}
+
+void CPageTransfer::Finish() {
+    if (!Failed() && m_decoder && m_decoder->Pending()) {
+        // The body is all here, but what it decodes to waits for memory.
+        if (DrainDecoder() && m_decoder->Pending()) {
+            m_paused = true;
+            return;
+        }
     }
+    m_state = State::Done;
+    m_paused = false;
+    if (Failed()) return;
+    if (m_decoder && !m_decoder->Finish()) {
+        Fail(m_decoder->Error());
+        return;
+    }
+    const std::size_t added = m_lines.JoinRest(m_text);
+    if (added != 0) m_observer.BodyTaken(this, 0, added);
+    Status(kRequestComplete);
 }
 
 void CPageTransfer::Abandon(const char* reason) {
     if (m_state == State::Running) {
         m_state = State::Done;
-        // What was buffered of a page ended early must not later pass for the whole page.
         Fail(reason);
     }
-    m_lines = CLineSplitter();
 }
 
 void CPageTransfer::Fail(std::string reason) {
     if (m_failure.empty()) m_failure = std::move(reason);
-    // Nothing of a failed page is read any more: its buffer goes at once.
-    m_lines = CLineSplitter();
+    m_decoder.reset();
 }
 
 std::string CPageTransfer::FailureText() const {
@@ -241,15 +307,16 @@ std::string CPageTransfer::FailureText() const {
     return message;
 }
 
-void CPageTransfer::ThrowFailure() const { throw InternetError(FailureText()); }
-
 PageOutcome CPageTransfer::TakeOutcome() {
     PageOutcome outcome;
     outcome.finalUrl = FinalUrl();
     outcome.failed = Failed();
     if (outcome.failed) outcome.failure = FailureText();
-    outcome.lines = std::move(m_lines);
+    outcome.text = std::move(m_text);
+    outcome.bodyBytes = m_bodyBytes;
+    m_text = std::string();
     m_lines = CLineSplitter();
+    m_decoder.reset();
     m_state = State::Idle;
     return outcome;
 }
@@ -262,42 +329,107 @@ std::string CPageTransfer::FinalUrl() const {
     return effective;
 }
 
+bool CPageTransfer::AddDecoded(std::string_view decoded) {
+    bool fits = true;
+    if (decoded.size() > m_limits.maxBodyBytes - m_bodyBytes) {
+        // The bytes up to the limit are read like any others: what is counted of
+        // such a page does not depend on how the body was cut into pieces.
+        decoded = decoded.substr(0, m_limits.maxBodyBytes - m_bodyBytes);
+        fits = false;
+    }
+    m_bodyBytes += decoded.size();
+    const std::size_t added = m_lines.Join(decoded, m_text);
+    m_observer.BodyTaken(this, decoded.size(), added);
+    if (!fits) Fail("The page is larger than " + std::to_string(m_limits.maxBodyBytes) + " bytes");
+    return fits;
+}
+
+bool CPageTransfer::DrainDecoder() {
+    while (m_decoder->Pending() && !Failed()) {
+        const std::size_t budget = m_observer.BodyBudget(this);
+        if (budget == 0) return true;
+        bool ok = true;
+        const std::size_t step = std::min(budget, kDecodeStep);
+        const std::size_t produced = m_decoder->Decode(step, [&](std::string_view piece) {
+            if (ok) ok = AddDecoded(piece);
+        });
+        if (!ok) return false;
+        if (m_decoder->Failed()) {
+            Fail(m_decoder->Error());
+            return false;
+        }
+        if (produced < step) break;  // all that it holds is decoded
+    }
+    return !Failed();
+}
+
+CPageTransfer::Take CPageTransfer::TakeBody(std::string_view raw) {
+    if (Failed()) return Take::Fail;
+    if (!m_bodyBegun) {
+        m_bodyBegun = true;
+        if (kOwnDecoding) {
+            auto decoder = std::make_unique<CContentDecoder>(m_contentEncoding);
+            if (decoder->Failed()) {
+                Fail(decoder->Error());
+                return Take::Fail;
+            }
+            if (!decoder->Identity()) m_decoder = std::move(decoder);
+        }
+    }
+    if (!m_decoder) {
+        if (m_observer.BodyBudget(this) < raw.size()) return Take::Wait;
+        return AddDecoded(raw) ? Take::All : Take::Fail;
+    }
+    // Compressed: the piece is taken when nothing of the last one waits; what it
+    // decodes to beyond the budget waits in the decoder, as compressed bytes.
+    if (m_decoder->Pending()) return Take::Wait;
+    m_decoder->Feed(raw);
+    return DrainDecoder() ? Take::All : Take::Fail;
+}
+
 size_t CPageTransfer::OnBody(char* data, size_t size, size_t count, void* userdata) {
     auto* self = static_cast<CPageTransfer*>(userdata);
     const size_t bytes = size * count;
-    if (bytes > self->m_limits.maxBodyBytes - self->m_bodyBytes) {
-        self->Fail("The page is larger than " + std::to_string(self->m_limits.maxBodyBytes) + " bytes");
-        return CURL_WRITEFUNC_ERROR;
+    switch (self->TakeBody(std::string_view(data, bytes))) {
+        case Take::All:
+            if (self->m_decoder && self->m_decoder->Pending()) self->m_paused = true;
+            return bytes;
+        case Take::Wait:
+            // libcurl keeps these bytes and hands them over again once resumed.
+            self->m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        case Take::Fail:
+            break;
     }
-    if (!self->m_observer.AcceptBody(self, bytes)) {
-        // libcurl keeps these bytes and hands them over again once resumed.
-        self->m_paused = true;
-        return CURL_WRITEFUNC_PAUSE;
-    }
-    self->m_bodyBytes += bytes;
-    self->m_lines.Feed(std::string_view(data, bytes));
-    return bytes;
+    return CURL_WRITEFUNC_ERROR;
 }
 
 void CPageTransfer::Resume() {
-    if (!m_paused) return;
+    if (!m_paused || m_state != State::Running) return;
+    if (m_wireDone) {
+        Finish();
+        return;
+    }
+    if (m_decoder && m_decoder->Pending() && (!DrainDecoder() || m_decoder->Pending())) return;
     m_paused = false;
     curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
-}
-
-std::string CPageTransfer::JoinedLines() const {
-    CLineSplitter lines = m_lines;
-    std::string text;
-    text.reserve(lines.Pending());
-    for (std::string line; lines.Next(line);) text += line;
-    return text;
 }
 
 size_t CPageTransfer::OnHeader(char* data, size_t size, size_t count, void* userdata) {
     auto* self = static_cast<CPageTransfer*>(userdata);
     const std::string_view header(data, size * count);
+    self->m_headerSeen = true;
     // The blank line ends a response's header block (a redirect's as well as the page's).
-    if (header == "\r\n" || header == "\n") self->Status(kResponseReceived);
+    if (header == "\r\n" || header == "\n") {
+        self->Status(kResponseReceived);
+    } else if (header.starts_with("HTTP/")) {
+        self->m_contentEncoding.clear();
+    } else if (constexpr std::string_view name = "content-encoding:";
+               header.size() > name.size() && EqualsNoCase(header.substr(0, name.size()), name)) {
+        // Several header lines list their codings in turn.
+        if (!self->m_contentEncoding.empty()) self->m_contentEncoding += ',';
+        self->m_contentEncoding += Trim(header.substr(name.size()));
+    }
     return size * count;
 }
 

@@ -1,55 +1,62 @@
 #pragma once
 // One page's transfer on libcurl: an easy handle with everything a page request
 // needs (agent, redirects within web pages, certificate checks, compressed bodies,
-// the fetch limits, the stop request), the body cut into lines as it arrives, the
-// connection's stages as it goes, and the outcome.
+// the fetch limits, the stop request), the body decoded and joined into the
+// page's text as it arrives, the connection's stages as it goes, and the outcome.
 //
 // The transfer does not drive itself: its owner adds Handle() to a multi handle,
-// drives that, and reports the end with Complete(). Several transfers may share
-// one multi handle (and with it the connection pool) and one share handle (the
-// cookies and TLS sessions of the search); all of them run on one thread. A
-// transfer is out of every multi handle before it is destroyed.
+// drives that, and reports the end through PerformAndComplete. Several transfers
+// may share one multi handle (and with it the connection pool) and one share
+// handle (the cookies and TLS sessions of the search); all of them run on one
+// thread. A transfer is out of every multi handle before it is destroyed.
 #include <curl/curl.h>
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "crawl/CurlHandles.h"
 #include "crawl/FetchLimits.h"
 #include "crawl/LineSplitter.h"
 
-// Hears the connection stages (crawl/ConnectionStatus.h) of the transfers it is
-// given to. A connection outlives its transfer in the multi handle's pool and
-// reports its closing here then: the observer must outlive the multi handle.
+class CContentDecoder;
 class CPageTransfer;
 
+// Hears what the transfers it is given to do. A connection outlives its transfer
+// in the multi handle's pool and reports its closing here then: the observer
+// must outlive the multi handle. Every call comes from within libcurl and must not throw.
 class ITransferObserver {
 public:
     virtual ~ITransferObserver() = default;
-    // Called from within libcurl: must not throw. `transfer` is null for a pooled
-    // connection that closes after its transfer.
+    // A connection stage (crawl/ConnectionStatus.h); `transfer` is null for a
+    // pooled connection that closes after its transfer.
     virtual void TransferStatus(const CPageTransfer* transfer, int stage, const char* info) noexcept = 0;
-    // More body bytes have come for `transfer`; false pauses it until Resume().
-    virtual bool AcceptBody(const CPageTransfer* /*transfer*/, std::size_t /*bytes*/) noexcept { return true; }
+    // How many more decoded body bytes `transfer` may take now. None pauses it
+    // until Resume(); what it holds back meanwhile is at most a piece of its
+    // compressed body.
+    virtual std::size_t BodyBudget(const CPageTransfer* /*transfer*/) noexcept { return static_cast<std::size_t>(-1); }
+    // `transfer` took `decoded` more body bytes, of which `text` bytes joined its text as whole lines.
+    virtual void BodyTaken(const CPageTransfer* /*transfer*/, std::size_t /*decoded*/, std::size_t /*text*/) noexcept {}
 };
 
-// What a transfer leaves behind once it has ended: the body not yet taken as
-// lines, where it came from, and how it ended. Holds no connection.
+// What a transfer leaves behind once it has ended. Holds no connection.
 struct PageOutcome {
-    CLineSplitter lines;
+    std::string text;         // the body's lines joined; when failed, its whole lines before the failure
+    std::size_t bodyBytes = 0;  // decoded body bytes taken
     std::string finalUrl;
     bool failed = false;
     std::string failure;  // the InternetError's text when failed
 };
 
-class CPageTransfer;
-
 // Runs what is due on `multi`, then takes every transfer it reports ended out of
 // it at once (so that its connection returns to the pool), completes it and
-// hands it to `ended`. Returns libcurl's word on the multi handle itself.
+// hands it to `ended`. A request that failed only because the server had closed
+// its kept connection goes out once more instead. Returns libcurl's word on the
+// multi handle itself.
 CURLMcode PerformAndComplete(CURLM* multi, int& running, const std::function<void(CPageTransfer&)>& ended);
 
 class CPageTransfer {
@@ -58,6 +65,7 @@ public:
     // the share handle whose cookies and TLS sessions the transfer uses.
     CPageTransfer(ITransferObserver& observer, const FetchLimits& limits,
                   const std::atomic<bool>* stop = nullptr, CURLSH* share = nullptr);
+    ~CPageTransfer();
     CPageTransfer(const CPageTransfer&) = delete;
     CPageTransfer& operator=(const CPageTransfer&) = delete;
 
@@ -70,12 +78,19 @@ public:
     void Begin(const std::string& url);
     // The multi handle reports the transfer ended with `result`; the handle is out of it.
     void Complete(CURLcode result);
+    // A request that failed on a connection kept from an earlier request before
+    // any byte of its answer came (the server had closed it: a keep-alive
+    // timeout, an HTTP/2 GOAWAY) never reached the page. True when the transfer
+    // has been readied to go out again, once, on a new connection.
+    bool RetryOnNewConnection(CURLcode result);
     // The transfer is given up before its end (stop, page left early): it fails
-    // with `reason`, and what it had buffered is dropped. The handle is out of the
-    // multi handle. A transfer already ended keeps its outcome.
+    // with `reason`. The handle is out of the multi handle. A transfer already
+    // ended keeps its outcome.
     void Abandon(const char* reason);
 
-    // Takes up a transfer that its observer paused; what libcurl held back comes now.
+    // Takes up a transfer that its observer paused: what it held back comes first.
+    // A transfer whose body had all come may end here (Done()); one whose held
+    // bytes fail to decode fails here (Failed() while Running()): its owner ends it.
     void Resume();
     bool Paused() const { return m_paused; }
 
@@ -86,15 +101,11 @@ public:
     bool Running() const { return m_state == State::Running; }
     bool Done() const { return m_state == State::Done; }
     bool Failed() const { return m_result != CURLE_OK || !m_failure.empty(); }
-    [[noreturn]] void ThrowFailure() const;
     std::string FailureText() const;
-
-    // Body bytes received but not yet taken as lines.
-    std::size_t Pending() const { return m_lines.Pending(); }
-    // The next whole line; false when none is ready yet (or none is left).
-    bool NextLine(std::string& line) { return m_lines.Next(line); }
-    // The lines not yet taken, joined as the worker joins a page's lines.
-    std::string JoinedLines() const;
+    // The body has begun (the page's own, after any redirects).
+    bool BodyBegun() const { return m_bodyBegun; }
+    // The page's text so far: its whole lines joined.
+    const std::string& Text() const { return m_text; }
     // An ended transfer hands over what it leaves and is ready for the next page.
     PageOutcome TakeOutcome();
 
@@ -106,8 +117,18 @@ private:
     enum class State { Idle, Running, Done };
 
     void Fail(std::string reason);
+    // The body has all come: the transfer ends once what it holds is decoded.
+    void Finish();
     void Status(int stage, const char* info = nullptr) { m_observer.TransferStatus(this, stage, info); }
     bool StopRequested() const { return m_stop != nullptr && m_stop->load(); }
+    // Takes raw body bytes: the whole piece, or none when the transfer must wait.
+    // False when the page fails on them.
+    enum class Take { All, Wait, Fail };
+    Take TakeBody(std::string_view raw);
+    // Decodes what the decoder holds, within the budget; false when the page fails.
+    bool DrainDecoder();
+    // Adds decoded body bytes to the text; false when the page fails on them.
+    bool AddDecoded(std::string_view decoded);
 
     // libcurl's callbacks; `userdata` is the transfer (the observer for closing sockets).
     static size_t OnBody(char* data, size_t size, size_t count, void* userdata);
@@ -126,9 +147,17 @@ private:
 
     State m_state = State::Idle;
     bool m_paused = false;
+    bool m_retried = false;
+    bool m_wireDone = false;  // libcurl is done with the transfer
     void* m_owner = nullptr;
     std::string m_wireUrl;  // the URL as sent, to tell a redirect from none
+    // The response under way: its header's content codings, and whether its body has begun.
+    std::string m_contentEncoding;
+    bool m_headerSeen = false;  // any byte of any answer
+    bool m_bodyBegun = false;
+    std::unique_ptr<CContentDecoder> m_decoder;
     CLineSplitter m_lines;
+    std::string m_text;
     std::size_t m_bodyBytes = 0;  // decoded, as the limit counts them
     CURLcode m_result = CURLE_OK;
     std::string m_failure;  // why the transfer failed, when libcurl's word is not the whole story

@@ -43,3 +43,15 @@ std::string BaseOfPlusEntry(const std::string& url) {
     // holds a slash keeps part of itself in the base.
     return url.substr(0, url.rfind('/'));
 }
+
+PageRequest RequestOf(const QueueEntry& entry, bool start, const std::string& baseInForce) {
+    PageRequest request;
+    request.url = entry.url;
+    request.start = start;
+    request.recursive = entry.recursive;
+    request.plus = entry.plus;
+    // A "+" entry makes its base from where it lands; any other keeps the base
+    // in force or has none.
+    if (!entry.plus && entry.keepsBase) request.base = baseInForce;
+    return request;
+}

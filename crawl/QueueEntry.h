@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "crawl/PageFetcher.h"
+
 struct QueueEntry {
     bool fetched = false;    // false: an exclusion, or too short to be an URL
     std::string url;         // leading blanks and marks removed
@@ -21,3 +23,7 @@ std::string WithoutMarks(std::string_view entry);
 
 // The directory a "+" entry restricts the crawl to.
 std::string BaseOfPlusEntry(const std::string& url);
+
+// The request the worker makes for a parsed entry: `start` when it is one of the
+// project's own entries, `baseInForce` the base an entry that keeps it inherits.
+PageRequest RequestOf(const QueueEntry& entry, bool start, const std::string& baseInForce);

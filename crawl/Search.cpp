@@ -4,7 +4,6 @@
 
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
-#include "crawl/FetchAhead.h"
 #include "crawl/FetchPlanner.h"
 #include "crawl/SearchSession.h"
 #include "project/ProjectData.h"
@@ -23,18 +22,16 @@ public:
 
 }  // namespace
 
-CSearch::CSearch(int connections) {
-    if (connections <= 1) {
-        m_Session = std::make_unique<CSearchSession>(&m_stop);
-        return;
-    }
-    auto fetcher = std::make_unique<CFetchAhead>(&m_stop, connections);
-    m_planner = std::make_unique<CFetchPlanner>(*this);
-    fetcher->SetPlanner(m_planner.get());
-    m_Session = std::move(fetcher);
-}
+CSearch::CSearch(int connections)
+    : CSearch(std::make_unique<CSearchSession>(&m_stop, FetchLimits{}, connections)) {}
 
-CSearch::CSearch(std::unique_ptr<IPageFetcher> fetcher) : m_Session(std::move(fetcher)) {}
+CSearch::CSearch(std::unique_ptr<IPageFetcher> fetcher) : m_Session(std::move(fetcher)) {
+    // A fetcher that looks ahead is told what the worker will want next.
+    if (m_Session && m_Session->Lookahead() > 0) {
+        m_planner = std::make_unique<CFetchPlanner>(*this, *m_Session);
+        m_Session->SetPlanner(m_planner.get());
+    }
+}
 
 CSearch::~CSearch() { Stop(); }
 
@@ -68,6 +65,10 @@ bool CSearch::Start() {
     if (m_running) return false;
     if (m_pThread.joinable()) m_pThread.join();
     m_stop = false;
+    // Fixed for the search's length: the fetcher scans pages with them on its own thread.
+    m_rules = std::make_shared<const CrawlRules>(MakeCrawlRules(g_ExcludeList, g_ResourcePatterns, g_AllLinks));
+    m_Session->BeginSearch(m_rules);
+    if (m_planner) m_planner->Clear();
     m_running = true;
     try {
         m_pThread = std::thread(SearchThreadProc, this);

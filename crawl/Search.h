@@ -17,6 +17,7 @@
 
 class IMessageBox;
 class CFetchPlanner;
+struct PageScan;
 
 class CSearch {
 public:
@@ -25,8 +26,8 @@ public:
     static constexpr int kDefaultConnections = 6;
     static constexpr int kMaxConnections = 32;
 
-    // Without a fetcher the search makes its own: with `connections` above one,
-    // one that fetches ahead of the worker.
+    // Without a fetcher the search makes its own, which keeps up to
+    // `connections` pages in flight.
     explicit CSearch(int connections = kDefaultConnections);
     explicit CSearch(std::unique_ptr<IPageFetcher> fetcher);
     ~CSearch();
@@ -41,7 +42,8 @@ public:
     bool m_bRecursive = true;
     std::string m_strReportFile;  // results page: project name + ".htm"
 
-    // Link rules (worker thread).
+    // Link rules (worker thread), under the project's rules as they stand: the
+    // links of `content`, one link value, one link already made absolute.
     void ExtractLinks(const std::string& content);
     void HandleLink(std::string link);
     void ClassifyLink(std::string url);
@@ -87,21 +89,26 @@ private:
     private:
         CSearch& m_search;
     };
-    // Reads one page into `content` and where it was read from into
-    // `finalUrl`; false when the entry's step ends here (the page failed, or the
-    // search was stopped).
-    bool FetchPage(const std::string& url, std::string& content, std::string& finalUrl);
+    // Reads the page of `request`, counting its bytes, and leaves its scan (null
+    // for an empty page or one that cannot be handed back as a file) in `scan`;
+    // false when the entry's step ends here (the page failed, or the search was
+    // stopped).
+    bool FetchPage(const PageRequest& request, std::shared_ptr<const PageScan>& scan);
     void RemoveEntryInProcess();
     IMessageBox& Box();
     // The page whose links are being handled: set by the worker for the page in
     // process, else made from queue entry 0.
     const PageContext& CurrentPage();
-    // Records `url` as a hit of the page in process for every pattern it holds
-    // (or once, with "All links"), counting each.
-    void RecordHit(const std::string& url, std::string_view upperUrl);
+    // The rules of the search under way; the project's as they stand when none is.
+    CrawlRules RulesNow() const;
+    // Records what a link of the page in process came to: its hits, and the page
+    // it leads to, queued right behind the page when new.
+    void Record(const LinkDecision& decision);
 
     std::optional<PageContext> m_page;
     PageContext m_entryPage;
+    PageRequest m_request;  // the page in process, as the worker asked for it
+    std::shared_ptr<const CrawlRules> m_rules;
     // The project's own entries stay at the tail of the queue, behind every page
     // found, so the queue's length tells whether entry 0 is one of them.
     std::size_t m_startEntriesLeft = 0;

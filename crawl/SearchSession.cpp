@@ -1,194 +1,624 @@
 #include "crawl/SearchSession.h"
 
-#include "crawl/CallScope.h"
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <thread>
+#include <utility>
+
 #include "crawl/ConnectionStatus.h"
 #include "crawl/CurlHandles.h"
-#include "crawl/PageTransfer.h"
+#include "crawl/LinkRules.h"
+#include "crawl/SessionState.h"
 
 std::string CSearchSession::StatusText(int code, const char* info) { return ConnectionStatusText(code, info); }
+
+namespace {
+
+const CrawlRules& NoRules() {
+    static const CrawlRules none;
+    return none;
+}
+
+}  // namespace
 
 struct CSearchSession::Impl : ITransferObserver {
     class PageFile;
 
-    Impl(const std::atomic<bool>* stopFlag, const FetchLimits& limits);
+    Impl(const std::atomic<bool>* stopFlag, const FetchLimits& fetchLimits, int connectionCount);
     ~Impl() override;
 
     bool StopRequested() const { return stop != nullptr && stop->load(); }
-    void TransferStatus(const CPageTransfer* from, int stage, const char* info) noexcept override;
 
-    std::unique_ptr<IPageFile> Open(const std::string& url);
-    bool ReadLine(std::string& line);
-    void CloseFile();
-    // Ends the transfer in progress, if any; its connection cannot be reused.
-    void AbortTransfer();
-    // One round of network work: runs what is due, then waits a little for the sockets.
+    // ---- the worker's side
+    std::unique_ptr<IPageFile> Open(const PageRequest& request);
+    bool ReadMore(const std::shared_ptr<Fetch>& fetch, std::size_t& consumed, std::size_t& added);
+    void Leave(const std::shared_ptr<Fetch>& fetch);
+    void EndAll();
+    void StartThread();
+    void Wake();
+    // Shows what the network thread has heard for `fetch`, on the worker's thread.
+    void ShowStatuses(std::unique_lock<std::mutex>& lock, Fetch& fetch);
+    // Waits a little for the network thread; asks the planner again first when
+    // pages have arrived.
+    void WaitForNews(std::unique_lock<std::mutex>& lock);
+    [[noreturn]] void ThrowStopped(const std::shared_ptr<Fetch>& fetch);
+
+    // ---- the network thread
+    void Run();
+    void StartTransfers(std::vector<std::shared_ptr<Fetch>>& start);
+    void Begin(const std::shared_ptr<Fetch>& fetch);
+    void EndTransfer(Fetch& fetch, const char* reason);
+    // A transfer has ended: its page is scanned and handed over.
+    void Ended(const std::shared_ptr<Fetch>& fetch);
+    void Publish(const std::shared_ptr<Fetch>& fetch, PageOutcome outcome, std::shared_ptr<const PageScan> scan);
     void Drive();
-    [[noreturn]] void ThrowStopped();
+    void ResumeWaiting(bool memoryFree);
+    void AbandonAll(const char* reason);
+    std::shared_ptr<Fetch> Owner(const CPageTransfer* transfer);
+    std::unique_ptr<CPageTransfer> Transfer();
+    // Under the lock: drops pages that arrived ahead but are no longer foreseen,
+    // while the waiting sum is at its bound.
+    void MakeRoom();
 
-    const std::atomic<bool>* stop;
+    // ITransferObserver, on the network thread inside libcurl.
+    void TransferStatus(const CPageTransfer* from, int stage, const char* info) noexcept override;
+    std::size_t BodyBudget(const CPageTransfer* from) noexcept override;
+    void BodyTaken(const CPageTransfer* from, std::size_t decoded, std::size_t text) noexcept override;
+
+    const std::atomic<bool>* const stop;
+    const FetchLimits limits;
+    const std::size_t connections;
     std::atomic<IStatusTarget*> target{nullptr};
     std::atomic<bool> statusEnabled{false};
-    // Status texts go out only while the caller is inside OpenURL, ReadString or
-    // Close: that is the worker's thread. Connections closed when the session ends
-    // (on whichever thread ends it) stay silent.
-    bool inCall = false;
+    IFetchPlanner* planner = nullptr;
+    std::shared_ptr<const CrawlRules> rules;
 
+    SessionShared shared;
+    bool arrivalsUnseen = false;  // under the lock: the planner has not looked at the latest arrivals
+    std::thread thread;
+    CURLM* wakeHandle = nullptr;  // under the lock: the network thread's multi handle while it runs
+
+    // The network thread's own.
     CurlSharePtr share;
     CurlMultiPtr multi;
-    std::unique_ptr<CPageTransfer> transfer;
-    bool transferInMulti = false;
-    // The page being read.
-    PageFile* file = nullptr;
-    FetchStats stats;
+    std::vector<std::shared_ptr<Fetch>> active;  // with a transfer under way
+    std::vector<std::unique_ptr<CPageTransfer>> spare;
 };
 
-// The page handed to the worker. It reads through its session; once the session
-// has moved on to another page or has ended, the page is cut off from it.
+// The page handed to the worker. Once the worker has opened another page or the
+// session has ended, the page is cut off from it.
 class CSearchSession::Impl::PageFile : public IPageFile {
 public:
-    PageFile(Impl* session, std::string finalUrl) : m_session(session), m_finalUrl(std::move(finalUrl)) {}
+    PageFile(Impl* session, std::shared_ptr<Fetch> fetch) : m_session(session), m_fetch(std::move(fetch)) {}
     ~PageFile() override { Close(); }
     PageFile(const PageFile&) = delete;
     PageFile& operator=(const PageFile&) = delete;
 
-    bool ReadString(std::string& line) override {
-        line.clear();
+    bool ReadMore(std::size_t& added) override {
+        added = 0;
         if (m_closed) return false;
-        if (m_session == nullptr) throw InternetError("The page was abandoned before it was read to the end");
-        return m_session->ReadLine(line);
+        return m_session->ReadMore(m_fetch, m_consumed, added);
+    }
+
+    const std::string& Text() const override {
+        std::lock_guard<std::mutex> lock(m_session->shared.mutex);
+        return m_fetch->ended ? m_fetch->text : m_empty;
+    }
+
+    std::shared_ptr<const PageScan> Scan(const PageRequest& request) const override {
+        std::lock_guard<std::mutex> lock(m_session->shared.mutex);
+        if (m_fetch->scan && m_fetch->scan->request == request) return m_fetch->scan;
+        return nullptr;
     }
 
     void Close() override {
         if (m_closed) return;
         m_closed = true;
-        if (m_session != nullptr) m_session->CloseFile();
-        m_session = nullptr;
+        m_session->Leave(m_fetch);
+        if (m_session->statusEnabled.load()) {
+            if (IStatusTarget* to = m_session->target.load())
+                to->SetStatusText(ConnectionStatusText(kHandleClosing, nullptr));
+        }
     }
 
-    std::string FinalUrl() const override { return m_finalUrl; }
-
-    void Detach() { m_session = nullptr; }
+    std::string FinalUrl() const override {
+        std::lock_guard<std::mutex> lock(m_session->shared.mutex);
+        return m_fetch->finalUrl;
+    }
 
 private:
     Impl* m_session;
-    const std::string m_finalUrl;
+    std::shared_ptr<Fetch> m_fetch;
+    std::size_t m_consumed = 0;
     bool m_closed = false;
+    const std::string m_empty;
 };
 
-CSearchSession::Impl::Impl(const std::atomic<bool>* stopFlag, const FetchLimits& limits) : stop(stopFlag) {
-    SearchHandles handles = MakeSearchHandles();
-    share = std::move(handles.share);
-    multi = std::move(handles.multi);
-    transfer = std::make_unique<CPageTransfer>(*this, limits, stop, share.get());
+CSearchSession::Impl::Impl(const std::atomic<bool>* stopFlag, const FetchLimits& fetchLimits, int connectionCount)
+    : stop(stopFlag), limits(fetchLimits), connections(static_cast<std::size_t>(std::max(1, connectionCount))) {
+    InitCurlOnce();
 }
 
-CSearchSession::Impl::~Impl() {
-    if (file != nullptr) file->Detach();
-    file = nullptr;
-    if (transferInMulti) curl_multi_remove_handle(multi.get(), transfer->Handle());
-    // The easy handle goes first: it still refers to the multi handle's connections,
-    // and the share handle cannot go while a handle uses it. The pool's connections
-    // close with the multi handle and report to this object, still whole here.
-    transfer.reset();
-    multi.reset();
-    share.reset();
+CSearchSession::Impl::~Impl() { EndAll(); }
+
+// ------------------------------------------------------------------ the worker's side
+
+void CSearchSession::Impl::StartThread() {
+    if (thread.joinable()) return;
+    try {
+        thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        throw InternetError("The internet library could not be started");
+    }
 }
 
-void CSearchSession::Impl::TransferStatus(const CPageTransfer*, int stage, const char* info) noexcept {
-    if (!inCall || !statusEnabled.load()) return;
+void CSearchSession::Impl::Wake() {
+    // Under the lock, so the handle cannot go while it is woken.
+    if (wakeHandle != nullptr) curl_multi_wakeup(wakeHandle);
+}
+
+void CSearchSession::Impl::ShowStatuses(std::unique_lock<std::mutex>& lock, Fetch& fetch) {
+    if (fetch.statuses.empty()) return;
+    std::vector<std::string> texts = std::exchange(fetch.statuses, {});
+    if (!statusEnabled.load()) return;
     IStatusTarget* to = target.load();
     if (to == nullptr) return;
-    // This runs inside libcurl's callbacks, which no exception may cross; a status
-    // line that cannot be shown is no reason to fail a page.
+    lock.unlock();
+    for (const std::string& text : texts) to->SetStatusText(text);
+    lock.lock();
+}
+
+void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
+    if (arrivalsUnseen && planner != nullptr) {
+        arrivalsUnseen = false;
+        lock.unlock();
+        planner->Replan();
+        lock.lock();
+        return;
+    }
+    shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds));
+}
+
+void CSearchSession::Impl::ThrowStopped(const std::shared_ptr<Fetch>& fetch) {
+    Leave(fetch);
+    throw InternetError("The search was stopped");
+}
+
+std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request) {
+    if (StopRequested()) throw InternetError("The search was stopped");
+    StartThread();
+    std::shared_ptr<Fetch> fetch;
+    {
+        std::unique_lock<std::mutex> lock(shared.mutex);
+        // One page at a time: a page still open is cut off.
+        if (shared.awaited) {
+            std::shared_ptr<Fetch> left = std::move(shared.awaited);
+            lock.unlock();
+            Leave(left);
+            lock.lock();
+        }
+        if (auto it = shared.fetches.find(request.url); it != shared.fetches.end()) {
+            fetch = it->second;
+            // A page read under another request, or whose failure may be the wait's, is asked for anew.
+            const bool stale = fetch->ended && (fetch->untrusted || (!fetch->failed && (!fetch->scan || fetch->scan->request != request)));
+            if (stale) {
+                shared.fetches.erase(it);
+                shared.waiting -= fetch->waitingBytes;
+                fetch->waitingBytes = 0;
+                if (fetch->ahead) ++shared.stats.neverReached;
+                fetch.reset();
+            }
+        }
+        if (!fetch) {
+            fetch = std::make_shared<Fetch>(request, false);
+            shared.fetches[request.url] = fetch;
+        }
+        fetch->request = request;
+        fetch->awaited = true;
+        shared.waiting -= fetch->waitingBytes;
+        fetch->waitingBytes = 0;
+        // A page that is already under way shows the last stage it went through.
+        if (fetch->statuses.empty() && !fetch->lastStatus.empty()) fetch->statuses.push_back(fetch->lastStatus);
+        shared.awaited = fetch;
+        Wake();
+    }
+    if (planner != nullptr) planner->Replan();
+
+    // The page is open once its body has begun (or its transfer has ended): name,
+    // connection and request failures are the opening's, not the reading's.
+    std::unique_lock<std::mutex> lock(shared.mutex);
+    for (;;) {
+        ShowStatuses(lock, *fetch);
+        if (StopRequested()) {
+            lock.unlock();
+            ThrowStopped(fetch);
+        }
+        if (fetch->opened || fetch->ended) break;
+        WaitForNews(lock);
+    }
+    if (fetch->failed && !fetch->opened) {
+        const std::string failure = fetch->failure;
+        lock.unlock();
+        Leave(fetch);
+        throw InternetError(failure);
+    }
+    return std::make_unique<PageFile>(this, fetch);
+}
+
+bool CSearchSession::Impl::ReadMore(const std::shared_ptr<Fetch>& fetch, std::size_t& consumed, std::size_t& added) {
+    std::unique_lock<std::mutex> lock(shared.mutex);
+    for (;;) {
+        ShowStatuses(lock, *fetch);
+        if (fetch->dropped) throw InternetError("The page was abandoned before it was read to the end");
+        if (StopRequested()) {
+            lock.unlock();
+            ThrowStopped(fetch);
+        }
+        if (fetch->bytes > consumed) {
+            added = fetch->bytes - consumed;
+            consumed = fetch->bytes;
+            return true;
+        }
+        if (fetch->ended) {
+            // A transfer that broke off leaves a fragment of a line behind at most;
+            // it is not handed out as if the page had ended there.
+            if (fetch->failed) throw InternetError(fetch->failure);
+            return false;
+        }
+        WaitForNews(lock);
+    }
+}
+
+void CSearchSession::Impl::Leave(const std::shared_ptr<Fetch>& fetch) {
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    if (shared.awaited == fetch) shared.awaited.reset();
+    if (auto it = shared.fetches.find(fetch->request.url); it != shared.fetches.end() && it->second == fetch)
+        shared.fetches.erase(it);
+    if (!fetch->ended && !fetch->dropped) {
+        // A page left before its end: the rest of the body is not wanted.
+        fetch->dropped = true;
+        shared.retired.push_back(fetch);
+        Wake();
+    }
+}
+
+void CSearchSession::Impl::EndAll() {
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.ending = true;
+        Wake();
+    }
+    if (thread.joinable()) thread.join();
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    for (auto& [url, fetch] : shared.fetches) {
+        if (fetch->ahead && !fetch->awaited) ++shared.stats.neverReached;
+        fetch->dropped = true;
+    }
+    if (shared.awaited) shared.awaited->dropped = true;
+    shared.fetches.clear();
+    shared.awaited.reset();
+    shared.retired.clear();
+    shared.foresight.clear();
+    shared.foreseen.clear();
+    shared.arrivals.clear();
+    shared.waiting = 0;
+    shared.ending = false;
+    arrivalsUnseen = false;
+}
+
+// ------------------------------------------------------------------ the network thread
+
+std::shared_ptr<Fetch> CSearchSession::Impl::Owner(const CPageTransfer* transfer) {
+    if (transfer == nullptr) return nullptr;
+    auto* fetch = static_cast<Fetch*>(transfer->Owner());
+    for (const auto& candidate : active)
+        if (candidate.get() == fetch) return candidate;
+    return nullptr;
+}
+
+void CSearchSession::Impl::TransferStatus(const CPageTransfer* from, int stage, const char* info) noexcept {
+    // A pooled connection closing belongs to no page the worker waits for.
+    if (from == nullptr) return;
+    auto* fetch = static_cast<Fetch*>(from->Owner());
+    if (fetch == nullptr) return;
     try {
-        to->SetStatusText(ConnectionStatusText(stage, info));
+        std::string text = ConnectionStatusText(stage, info);
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        if (fetch->awaited) {
+            fetch->statuses.push_back(text);
+            shared.changed.notify_all();
+        }
+        fetch->lastStatus = std::move(text);
+    } catch (...) {
+        // Inside libcurl's callbacks: a status that cannot be kept is no reason to fail a page.
+    }
+}
+
+std::size_t CSearchSession::Impl::BodyBudget(const CPageTransfer* from) noexcept {
+    auto* fetch = static_cast<Fetch*>(from->Owner());
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    // The page the worker waits for never waits for memory.
+    if (fetch == nullptr || fetch->awaited || !fetch->ahead) return static_cast<std::size_t>(-1);
+    if (shared.waiting >= kMaxWaitingBytes) {
+        fetch->wasPaused = true;
+        return 0;
+    }
+    return kMaxWaitingBytes - shared.waiting;
+}
+
+void CSearchSession::Impl::BodyTaken(const CPageTransfer* from, std::size_t decoded, std::size_t text) noexcept {
+    auto* fetch = static_cast<Fetch*>(from->Owner());
+    if (fetch == nullptr) return;
+    try {
+        const std::string finalUrl = fetch->opened ? std::string() : from->FinalUrl();
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        if (!fetch->opened) {
+            fetch->opened = true;
+            fetch->finalUrl = finalUrl;
+        }
+        fetch->bytes += text;
+        if (!fetch->awaited) {
+            fetch->waitingBytes += decoded;
+            shared.waiting += decoded;
+        }
+        if (fetch->awaited) shared.changed.notify_all();
     } catch (...) {
     }
 }
 
-void CSearchSession::Impl::ThrowStopped() {
-    AbortTransfer();
-    throw InternetError("The search was stopped");
+std::unique_ptr<CPageTransfer> CSearchSession::Impl::Transfer() {
+    if (spare.empty()) return std::make_unique<CPageTransfer>(*this, limits, stop, share.get());
+    std::unique_ptr<CPageTransfer> transfer = std::move(spare.back());
+    spare.pop_back();
+    return transfer;
 }
 
-void CSearchSession::Impl::AbortTransfer() {
-    if (transferInMulti) {
-        curl_multi_remove_handle(multi.get(), transfer->Handle());
-        transferInMulti = false;
+void CSearchSession::Impl::Begin(const std::shared_ptr<Fetch>& fetch) {
+    std::string url;
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        url = fetch->request.url;
     }
-    transfer->Abandon("The transfer was ended before the page was read");
+    try {
+        if (StopRequested()) throw InternetError("The search was stopped");
+        fetch->transfer = Transfer();
+        fetch->transfer->SetOwner(fetch.get());
+        fetch->transfer->Begin(url);
+    } catch (const std::exception& e) {
+        // No request can be made for the URL: the worker learns why when it asks.
+        if (fetch->transfer) {
+            fetch->transfer->SetOwner(nullptr);
+            spare.push_back(std::move(fetch->transfer));
+        }
+        PageOutcome failed;
+        failed.failed = true;
+        failed.failure = e.what();
+        Publish(fetch, std::move(failed), nullptr);
+        return;
+    }
+    active.push_back(fetch);
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        ++shared.stats.requests;
+        if (fetch->ahead) ++shared.stats.fetchedAhead;
+    }
+    if (curl_multi_add_handle(multi.get(), fetch->transfer->Handle()) == CURLM_OK) {
+        fetch->inMulti = true;
+    } else {
+        fetch->transfer->Abandon("The request could not be started");
+        Ended(fetch);
+    }
+}
+
+void CSearchSession::Impl::EndTransfer(Fetch& fetch, const char* reason) {
+    if (fetch.inMulti) {
+        curl_multi_remove_handle(multi.get(), fetch.transfer->Handle());
+        fetch.inMulti = false;
+    }
+    if (fetch.transfer) fetch.transfer->Abandon(reason);
+}
+
+void CSearchSession::Impl::Ended(const std::shared_ptr<Fetch>& fetch) {
+    fetch->inMulti = false;
+    std::erase(active, fetch);
+    PageOutcome outcome = fetch->transfer->TakeOutcome();
+    fetch->transfer->SetOwner(nullptr);
+    spare.push_back(std::move(fetch->transfer));
+
+    std::shared_ptr<const PageScan> scan;
+    if (!outcome.failed) {
+        const CrawlRules& scanRules = rules ? *rules : NoRules();
+        // The worker may take the page, under a request of its own, while it is scanned.
+        for (PageRequest request;;) {
+            {
+                std::lock_guard<std::mutex> lock(shared.mutex);
+                if (fetch->dropped || (scan && fetch->request == request)) break;
+                request = fetch->request;
+            }
+            scan = ScanPage(outcome.text, request, outcome.finalUrl, scanRules, stop);
+            if (!scan) {
+                outcome.failed = true;
+                outcome.failure = "The search was stopped";
+                break;
+            }
+        }
+    }
+
+    Publish(fetch, std::move(outcome), std::move(scan));
+}
+
+void CSearchSession::Impl::Publish(const std::shared_ptr<Fetch>& fetch, PageOutcome outcome,
+                                   std::shared_ptr<const PageScan> scan) {
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    fetch->ended = true;
+    fetch->opened = fetch->opened || !outcome.failed;
+    if (fetch->finalUrl.empty()) fetch->finalUrl = outcome.finalUrl;
+    fetch->failed = outcome.failed;
+    fetch->failure = outcome.failure;
+    fetch->bytes = outcome.text.size();
+    fetch->untrusted = outcome.failed && fetch->wasPaused && !fetch->awaited;
+    if (!outcome.failed) fetch->scan = scan;
+    if (fetch->awaited) {
+        fetch->text = std::move(outcome.text);
+    } else if (!fetch->dropped) {
+        // Only its scan waits for the worker.
+        shared.waiting -= fetch->waitingBytes;
+        fetch->waitingBytes = scan ? scan->MemoryBytes() : 0;
+        shared.waiting += fetch->waitingBytes;
+        if (scan) {
+            shared.arrivals.push_back(std::move(scan));
+            arrivalsUnseen = true;
+        }
+    }
+    shared.changed.notify_all();
+}
+
+void CSearchSession::Impl::MakeRoom() {
+    for (auto it = shared.fetches.begin(); it != shared.fetches.end() && shared.waiting >= kMaxWaitingBytes;) {
+        Fetch& fetch = *it->second;
+        if (!fetch.ended || fetch.awaited || shared.foreseen.count(it->first) != 0) {
+            ++it;
+            continue;
+        }
+        shared.waiting -= fetch.waitingBytes;
+        fetch.waitingBytes = 0;
+        fetch.dropped = true;
+        ++shared.stats.neverReached;
+        it = shared.fetches.erase(it);
+    }
+}
+
+void CSearchSession::Impl::StartTransfers(std::vector<std::shared_ptr<Fetch>>& start) {
+    // Under the lock. The page the worker waits for first, whatever the limits.
+    if (shared.awaited && !shared.awaited->started) {
+        shared.awaited->started = true;
+        start.push_back(shared.awaited);
+    }
+    if (StopRequested()) return;
+    if (shared.waiting >= kMaxWaitingBytes) MakeRoom();
+    std::size_t inFlight = active.size() + start.size();
+    for (const PageRequest& request : shared.foresight) {
+        if (inFlight >= connections || shared.waiting >= kMaxWaitingBytes) break;
+        if (shared.fetches.count(request.url) != 0) continue;
+        auto fetch = std::make_shared<Fetch>(request, true);
+        fetch->started = true;
+        shared.fetches.emplace(request.url, fetch);
+        start.push_back(std::move(fetch));
+        ++inFlight;
+    }
+}
+
+void CSearchSession::Impl::ResumeWaiting(bool memoryFree) {
+    for (std::size_t i = 0; i < active.size();) {
+        const std::shared_ptr<Fetch> fetch = active[i];
+        CPageTransfer& transfer = *fetch->transfer;
+        bool awaitedNow = false;
+        if (transfer.Paused()) {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            awaitedNow = fetch->awaited;
+        }
+        if (transfer.Paused() && (awaitedNow || memoryFree)) {
+            transfer.Resume();
+            if (transfer.Running() && transfer.Failed()) {
+                EndTransfer(*fetch, "The page could not be decoded");
+            }
+            if (!transfer.Running()) {
+                if (fetch->inMulti) {
+                    curl_multi_remove_handle(multi.get(), transfer.Handle());
+                    fetch->inMulti = false;
+                }
+                Ended(fetch);
+                continue;
+            }
+        }
+        ++i;
+    }
 }
 
 void CSearchSession::Impl::Drive() {
     int running = 0;
-    const CURLMcode mc = PerformAndComplete(multi.get(), running, [this](CPageTransfer& done) {
-        if (&done == transfer.get()) transferInMulti = false;
-    });
-    if (mc != CURLM_OK && transfer->Running()) {
-        if (transferInMulti) curl_multi_remove_handle(multi.get(), transfer->Handle());
-        transferInMulti = false;
-        transfer->Abandon(curl_multi_strerror(mc));
-    }
-    if (transfer->Running()) curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
-}
-
-std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const std::string& url) {
-    CallScope scope(inCall);
-    // One page at a time: a page still open is cut off from the session.
-    if (file != nullptr) {
-        file->Detach();
-        file = nullptr;
-    }
-    AbortTransfer();
-    if (StopRequested()) throw InternetError("The search was stopped");
-
-    transfer->Begin(url);
-    ++stats.requests;
-    if (curl_multi_add_handle(multi.get(), transfer->Handle()) != CURLM_OK) {
-        transfer->Abandon("The request could not be started");
-        throw InternetError("The request could not be started");
-    }
-    transferInMulti = true;
-
-    // The page is open once its body has begun (or the transfer has ended): name,
-    // connection and request failures are the opening's, not the reading's.
-    while (transfer->Running() && transfer->Pending() == 0) {
-        if (StopRequested()) ThrowStopped();
-        Drive();
-    }
-    if (transfer->Failed() && transfer->Pending() == 0) transfer->ThrowFailure();
-
-    auto page = std::make_unique<PageFile>(this, transfer->FinalUrl());
-    file = page.get();
-    return page;
-}
-
-bool CSearchSession::Impl::ReadLine(std::string& line) {
-    CallScope scope(inCall);
-    if (StopRequested()) ThrowStopped();
-    for (;;) {
-        if (transfer->NextLine(line)) return true;
-        if (transfer->Done()) {
-            // A transfer that broke off leaves a fragment of a line behind at most;
-            // it is not handed out as if the page had ended there.
-            if (transfer->Failed()) transfer->ThrowFailure();
-            return false;
+    std::vector<std::shared_ptr<Fetch>> done;
+    const CURLMcode mc = PerformAndComplete(multi.get(), running, [&](CPageTransfer& ended) {
+        if (std::shared_ptr<Fetch> fetch = Owner(&ended)) {
+            fetch->inMulti = false;
+            done.push_back(std::move(fetch));
         }
-        Drive();
-        if (StopRequested()) ThrowStopped();
+    });
+    for (const std::shared_ptr<Fetch>& fetch : done) Ended(fetch);
+    if (mc != CURLM_OK) AbandonAll(curl_multi_strerror(mc));
+}
+
+void CSearchSession::Impl::AbandonAll(const char* reason) {
+    while (!active.empty()) {
+        const std::shared_ptr<Fetch> fetch = active.back();
+        EndTransfer(*fetch, reason);
+        Ended(fetch);
     }
 }
 
-void CSearchSession::Impl::CloseFile() {
-    CallScope scope(inCall);
-    // A page closed before its end: the rest of the body is not wanted.
-    AbortTransfer();
-    file = nullptr;
-    TransferStatus(nullptr, kHandleClosing, nullptr);
+void CSearchSession::Impl::Run() {
+    try {
+        SearchHandles handles = MakeSearchHandles();
+        share = std::move(handles.share);
+        multi = std::move(handles.multi);
+    } catch (const std::exception& e) {
+        // Nothing can be fetched: every page fails with the reason.
+        std::unique_lock<std::mutex> lock(shared.mutex);
+        while (!shared.ending) {
+            for (auto& [url, fetch] : shared.fetches) {
+                if (fetch->ended) continue;
+                fetch->ended = true;
+                fetch->failed = true;
+                fetch->failure = e.what();
+            }
+            shared.changed.notify_all();
+            shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds));
+        }
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        wakeHandle = multi.get();
+    }
+    for (;;) {
+        std::vector<std::shared_ptr<Fetch>> start;
+        std::vector<std::shared_ptr<Fetch>> retired;
+        bool memoryFree = false;
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            if (shared.ending) break;
+            retired = std::exchange(shared.retired, {});
+            StartTransfers(start);
+            memoryFree = shared.waiting < kMaxWaitingBytes;
+        }
+        for (const std::shared_ptr<Fetch>& fetch : retired) {
+            if (!fetch->transfer || fetch->ended) continue;
+            EndTransfer(*fetch, "The transfer was ended before the page was read");
+            Ended(fetch);
+        }
+        if (StopRequested()) AbandonAll("The search was stopped");
+        // Begun even when stopped: the fetch then fails, and whoever waits for it hears so.
+        for (const std::shared_ptr<Fetch>& fetch : start) Begin(fetch);
+        ResumeWaiting(memoryFree);
+        Drive();
+        curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
+    }
+    AbandonAll("The search has ended");
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        wakeHandle = nullptr;
+    }
+    // Easy handles before the multi handle, the share handle last.
+    spare.clear();
+    multi.reset();
+    share.reset();
 }
 
-CSearchSession::CSearchSession(const std::atomic<bool>* stop, const FetchLimits& limits)
-    : m_impl(std::make_unique<Impl>(stop, limits)) {}
+// ------------------------------------------------------------------ the interface
+
+CSearchSession::CSearchSession(const std::atomic<bool>* stop, const FetchLimits& limits, int connections)
+    : m_impl(std::make_unique<Impl>(stop, limits, connections)) {}
 
 CSearchSession::~CSearchSession() = default;
 
@@ -196,6 +626,44 @@ void CSearchSession::SetStatusTarget(IStatusTarget* target) { m_impl->target = t
 
 void CSearchSession::EnableStatusCallback(bool enable) { m_impl->statusEnabled = enable; }
 
-std::unique_ptr<IPageFile> CSearchSession::OpenURL(const std::string& url) { return m_impl->Open(url); }
+void CSearchSession::BeginSearch(std::shared_ptr<const CrawlRules> rules) {
+    // The network thread reads the rules while it scans: they change only between searches.
+    m_impl->EndAll();
+    m_impl->rules = std::move(rules);
+}
 
-FetchStats CSearchSession::Stats() const { return m_impl->stats; }
+std::unique_ptr<IPageFile> CSearchSession::Open(const PageRequest& request) { return m_impl->Open(request); }
+
+std::unique_ptr<IPageFile> CSearchSession::OpenURL(const std::string& url) {
+    PageRequest request;
+    request.url = url;
+    return m_impl->Open(request);
+}
+
+std::size_t CSearchSession::Lookahead() const {
+    return m_impl->connections > 1 ? m_impl->connections * kPagesAheadPerConnection : 0;
+}
+
+void CSearchSession::SetPlanner(IFetchPlanner* planner) { m_impl->planner = planner; }
+
+void CSearchSession::Foresee(std::vector<PageRequest> next) {
+    std::lock_guard<std::mutex> lock(m_impl->shared.mutex);
+    SessionShared& shared = m_impl->shared;
+    shared.foreseen.clear();
+    for (const PageRequest& request : next) shared.foreseen.insert(request.url);
+    shared.foresight = std::move(next);
+    m_impl->Wake();
+}
+
+std::vector<std::shared_ptr<const PageScan>> CSearchSession::TakeArrivals() {
+    std::lock_guard<std::mutex> lock(m_impl->shared.mutex);
+    m_impl->arrivalsUnseen = false;
+    return std::exchange(m_impl->shared.arrivals, {});
+}
+
+void CSearchSession::EndSearch() { m_impl->EndAll(); }
+
+FetchStats CSearchSession::Stats() const {
+    std::lock_guard<std::mutex> lock(m_impl->shared.mutex);
+    return m_impl->shared.stats;
+}

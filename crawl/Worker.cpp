@@ -9,11 +9,10 @@
 
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
-#include "crawl/Crc.h"
+#include "crawl/FetchPlanner.h"
+#include "crawl/PageScan.h"
 #include "crawl/QueueEntry.h"
 #include "crawl/Search.h"
-#include "crawl/Url.h"
-#include "project/AsciiText.h"
 
 namespace {
 
@@ -46,26 +45,31 @@ void CSearch::ReportCounters() {
     m_progress->CountersChanged(m_nPages - 1, m_nHits, m_nBytes);
 }
 
-bool CSearch::FetchPage(const std::string& url, std::string& content, std::string& finalUrl) {
+bool CSearch::FetchPage(const PageRequest& request, std::shared_ptr<const PageScan>& scan) {
     std::unique_ptr<IPageFile> file;
     // Every exception of the fetcher counts as a page that could not be fetched:
     // InternetError is the expected one, anything else must not end the process.
     try {
         if (m_stop) return false;
-        file = m_Session->OpenURL(url);
+        file = m_Session->Open(request);
         if (m_stop) return false;
         if (file) {
-            finalUrl = file->FinalUrl();
-            if (m_progress != nullptr) m_progress->UrlOpened(url);
-            std::string line;
-            while (file->ReadString(line)) {
-                // A line that arrives after the stop was asked for is not counted.
+            const std::string finalUrl = file->FinalUrl();
+            if (m_progress != nullptr) m_progress->UrlOpened(request.url);
+            std::size_t added = 0;
+            while (file->ReadMore(added)) {
+                // Text that arrives after the stop was asked for is not counted.
                 if (m_stop) return false;
-                m_nBytes += static_cast<std::int64_t>(line.size());
-                content += line;
+                m_nBytes += static_cast<std::int64_t>(added);
                 if (m_progress != nullptr) m_progress->CountersChanged(m_nPages, m_nHits, m_nBytes);
             }
             if (m_stop) return false;
+            scan = file->Scan(request);
+            if (!scan && !file->Text().empty()) {
+                // A fetcher that leaves the reading to the worker.
+                scan = ScanPage(file->Text(), request, finalUrl, *m_rules, &m_stop);
+                if (!scan) return false;
+            }
             CloseQuietly(*file);
             return true;
         }
@@ -73,8 +77,7 @@ bool CSearch::FetchPage(const std::string& url, std::string& content, std::strin
         // The transfer of a stopped search ends in an error too; that is no failed URL.
         if (m_stop) return false;
         // The text read so far is dropped; its bytes stay counted.
-        content.clear();
-        g_FailedUrls.push_back(url);
+        g_FailedUrls.push_back(request.url);
         RemoveEntryInProcess();
         return false;
     }
@@ -86,29 +89,35 @@ bool CSearch::FetchPage(const std::string& url, std::string& content, std::strin
 void CSearch::ProcessUrl(std::string entry) {
     if (m_stop) return;
     m_page.reset();
+    // A worker started by Start has the search's rules; a step taken on its own reads the project's.
+    if (!m_running || !m_rules) m_rules = std::make_shared<const CrawlRules>(RulesNow());
     m_entryIsStart = g_UrlList.size() <= m_startEntriesLeft;
     const QueueEntry parsed = ParseQueueEntry(entry);
     if (!parsed.fetched) {
         RemoveEntryInProcess();
         return;
     }
-    const std::string& url = parsed.url;
     m_bRecursive = parsed.recursive;
     if (!parsed.keepsBase) m_strBase.clear();
-    if (parsed.plus) m_strBase = BaseOfPlusEntry(url);
+    if (parsed.plus) m_strBase = BaseOfPlusEntry(parsed.url);
+    m_request = RequestOf(parsed, m_entryIsStart, m_strBase);
 
-    std::string content;
-    std::string finalUrl;
-    if (!FetchPage(url, content, finalUrl)) return;
+    std::shared_ptr<const PageScan> scan;
+    if (!FetchPage(m_request, scan)) return;
     if (m_stop) return;
-    if (!content.empty()) {
-        g_PageCrc = ComputeCrc(content.size(), 0,
-                               reinterpret_cast<const unsigned char*>(content.data()));
+    // The fetcher goes on with the pages this one leads to while the worker records it.
+    if (m_planner) m_planner->PageTaken(scan);
+    if (scan && scan->textBytes != 0) {
+        g_PageCrc = scan->checksum;
         if (IsNewContent() == 1 && !m_stop) {
-            m_page = PageContextOf(url, finalUrl, m_entryIsStart);
-            // A "+" start entry that moved restricts the crawl below where it landed.
-            if (parsed.plus && !finalUrl.empty()) m_strBase = BaseOfPlusEntry(finalUrl);
-            ExtractLinks(content);
+            const LinkContext context = ContextOf(m_request, scan->finalUrl);
+            m_strBase = context.base;
+            m_page = context.page;
+            for (const LinkDecision& decision : scan->links) {
+                // A stop must not wait for the rest of a page of many thousand links.
+                if (m_stop) return;
+                Record(decision);
+            }
             m_page.reset();
         }
     }
@@ -116,7 +125,6 @@ void CSearch::ProcessUrl(std::string entry) {
 }
 
 unsigned SearchThreadProc(CSearch* search) {
-    BuildCrcTable();
     search->m_startEntriesLeft = g_UrlList.size();
     while (!search->m_stop && !g_UrlList.empty()) {
         const std::string entry = g_UrlList.front();

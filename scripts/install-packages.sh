@@ -11,7 +11,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-webengine-dev qt6-svg-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libxxhash-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev
   # https: the system's certificate store; tests make their own certificates

@@ -4,15 +4,10 @@
 #include <random>
 #include <string>
 
+#include "crawl/Checksum.h"
 #include "crawl/CrawlState.h"
-#include "crawl/Crc.h"
 
 namespace {
-
-std::uint32_t CrcOf(const std::string& text, std::uint32_t initial = 0) {
-    BuildCrcTable();
-    return ComputeCrc(text.size(), initial, reinterpret_cast<const unsigned char*>(text.data()));
-}
 
 StringList PageUrls() {
     StringList urls;
@@ -31,23 +26,19 @@ protected:
 
 }  // namespace
 
-TEST(CrcTest, KnownValuesAndHighBytes) {
-    EXPECT_EQ(CrcOf("abc"), 0x2C17398Cu);
-    EXPECT_EQ(CrcOf("", 0xDEADBEEFu), 0xDEADBEEFu);
-    EXPECT_EQ(CrcOf("123456789"), 0x89A1897Fu);
-    EXPECT_EQ(CrcOf("123456789", 0xFFFFFFFFu), 0x0376E6E7u);
-
-    // Bytes above 127 must not be sign-extended; checked against a bitwise checksum.
+TEST(PageChecksumTest, IsXxh3OfTheWholeText) {
+    EXPECT_EQ(PageChecksum(""), 0x2D06800538D394C2u);
+    EXPECT_EQ(PageChecksum("abc"), 0x78AF5F94892F3950u);
+    // Every byte counts, high bytes and zero bytes too, wherever it stands.
     std::mt19937 gen(7);
     std::string text(4096, '\0');
     for (char& c : text) c = static_cast<char>(gen() & 0xFF);
-    std::uint32_t bitwise = 0;
-    for (unsigned char c : text) {
-        bitwise ^= static_cast<std::uint32_t>(c) << 24;
-        for (int bit = 0; bit < 8; ++bit) bitwise = (bitwise & 0x80000000u) ? (bitwise << 1) ^ 0x04C11DB7u : bitwise << 1;
+    const std::uint64_t whole = PageChecksum(text);
+    for (std::size_t at : {std::size_t{0}, std::size_t{2047}, std::size_t{4095}}) {
+        std::string changed = text;
+        changed[at] = static_cast<char>(changed[at] ^ 0x80);
+        EXPECT_NE(PageChecksum(changed), whole) << at;
     }
-    EXPECT_EQ(CrcOf(text), bitwise);
-    EXPECT_EQ(CrcOf(text.substr(1000), CrcOf(text.substr(0, 1000))), bitwise);
 }
 
 TEST_F(CrawlStateTest, AddPageKeepsOneRecordPerUrlIgnoringSchemeAndHostCaseAndMark) {

@@ -120,14 +120,14 @@ TEST(SearchSession, StatusTextTable) {
         EXPECT_EQ(CSearchSession::StatusText(row.code, row.info), row.text) << "code " << row.code;
 }
 
-TEST(SearchSession, ReadsTheLinesOfPages) {
+TEST(SearchSession, ReadsTheTextOfPages) {
     std::string big;
     for (int i = 0; i < 5000; ++i) big += "<a href=\"/p" + std::to_string(i) + "\">" + std::string(i % 400, 'x') + (i % 2 ? "\r\n" : "\n");
     CLineSplitter whole;
     whole.Feed(big);
     whole.Finish();
-    Lines bigLines;
-    for (std::string line; whole.Next(line);) bigLines.push_back(line);
+    std::string bigText;
+    for (std::string line; whole.Next(line);) bigText += line;
 
     TestHttpServer server;
     server.Page("/short", "ab\r\ncd\n" + std::string(300, 'y') + "\nlast");
@@ -137,12 +137,11 @@ TEST(SearchSession, ReadsTheLinesOfPages) {
     server.Start();
     CSearchSession session;
 
-    EXPECT_EQ(Fetch(session, server.Url("/short")),
-              (Lines{"ab", "cd", std::string(127, 'y'), std::string(127, 'y'), std::string(46, 'y'), "last"}));
-    // Many network reads give the same lines as the body cut at once.
-    EXPECT_EQ(Fetch(session, server.Url("/big")), bigLines);
-    EXPECT_EQ(Fetch(session, server.Url("/empty")), Lines{});
-    EXPECT_EQ(Fetch(session, server.Url("/missing")), (Lines{"<html>", "<a href=\"/home\">Home</a>"}));
+    EXPECT_EQ(Fetch(session, server.Url("/short")), "abcd" + std::string(300, 'y') + "last");
+    // Many network reads give the same text as the body cut into lines at once.
+    EXPECT_EQ(Fetch(session, server.Url("/big")), bigText);
+    EXPECT_EQ(Fetch(session, server.Url("/empty")), "");
+    EXPECT_EQ(Fetch(session, server.Url("/missing")), "<html><a href=\"/home\">Home</a>");
 }
 
 TEST(SearchSession, UrlsThatCannotBeOpenedThrow) {
@@ -175,11 +174,11 @@ TEST(SearchSession, RedirectsAreFollowedWithinWebPagesOnly) {
     server.Start();
     CSearchSession session;
 
-    EXPECT_EQ(Fetch(session, server.Url("/old")), Lines{"moved here"});
+    EXPECT_EQ(Fetch(session, server.Url("/old")), "moved here");
     // A page must not lead the crawl into the machine's own files.
     EXPECT_THROW(Fetch(session, server.Url("/local")), InternetError);
     EXPECT_THROW(Fetch(session, server.Url("/loop")), InternetError);
-    EXPECT_EQ(Fetch(session, server.Url("/new")), Lines{"moved here"});
+    EXPECT_EQ(Fetch(session, server.Url("/new")), "moved here");
 }
 
 TEST(SearchSession, BodyCutOffBeforeItsLengthThrowsAfterTheLinesBeforeIt) {
@@ -193,13 +192,12 @@ TEST(SearchSession, BodyCutOffBeforeItsLengthThrowsAfterTheLinesBeforeIt) {
     server.Start();
     CSearchSession session;
     auto file = session.OpenURL(server.Url("/cut"));
-    std::string line;
-    ASSERT_TRUE(file->ReadString(line));
-    EXPECT_EQ(line, "one");
-    ASSERT_TRUE(file->ReadString(line));
-    EXPECT_EQ(line, "two");
+    std::size_t counted = 0;
+    std::size_t added = 0;
     // The fragment is not passed off as the page's last line.
-    EXPECT_THROW(file->ReadString(line), InternetError);
+    EXPECT_THROW(
+        while (file->ReadMore(added)) counted += added, InternetError);
+    EXPECT_EQ(counted, 6u);
 }
 
 TEST(SearchSession, RequestsCarryAgentAndCookiesOverOneConnection) {
@@ -272,13 +270,14 @@ TEST(SearchSession, FirstLineArrivesWhileTheBodyIsStillComing) {
     server.Start();
     CSearchSession session;
     auto file = session.OpenURL(server.Url("/stream"));
-    std::string line;
-    ASSERT_TRUE(file->ReadString(line));
-    EXPECT_EQ(line, "first");
+    std::size_t added = 0;
+    ASSERT_TRUE(file->ReadMore(added));
+    EXPECT_EQ(added, 5u);
     gate.Open();
-    ASSERT_TRUE(file->ReadString(line));
-    EXPECT_EQ(line, "second");
-    EXPECT_FALSE(file->ReadString(line));
+    ASSERT_TRUE(file->ReadMore(added));
+    EXPECT_EQ(added, 6u);
+    EXPECT_FALSE(file->ReadMore(added));
+    EXPECT_EQ(file->Text(), "firstsecond");
     // Had the session waited for the whole body, the server would have gone on only when its bound ran out.
     EXPECT_TRUE(released);
 }
@@ -297,15 +296,15 @@ TEST(SearchSession, StopEndsAStalledTransfer) {
     std::atomic<bool> stop{false};
     CSearchSession session(&stop);
     auto file = session.OpenURL(server.Url("/endless"));
-    std::string line;
-    ASSERT_TRUE(file->ReadString(line));
+    std::size_t added = 0;
+    ASSERT_TRUE(file->ReadMore(added));
 
     std::thread stopper([&] {
         std::this_thread::sleep_for(200ms);
         stop = true;
     });
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_THROW(file->ReadString(line), InternetError);
+    EXPECT_THROW(file->ReadMore(added), InternetError);
     const auto waited = std::chrono::steady_clock::now() - started;
     stopper.join();
     // The server is still silent: only the stop can have ended the read so soon.
@@ -313,7 +312,7 @@ TEST(SearchSession, StopEndsAStalledTransfer) {
 
     // What came before the stop is not a whole page, whatever the flag says later.
     stop = false;
-    EXPECT_THROW(file->ReadString(line), InternetError);
+    EXPECT_THROW(file->ReadMore(added), InternetError);
     stop = true;
     file.reset();
     EXPECT_THROW(session.OpenURL(server.Url("/endless")), InternetError);
@@ -328,18 +327,18 @@ TEST(SearchSession, PageLeftEarlyLeavesNothingForTheNext) {
     server.Page("/next", "next page\n");
     server.Start();
     CSearchSession session;
-    std::string line;
+    std::size_t added = 0;
 
     auto closed = session.OpenURL(server.Url("/long"));
-    ASSERT_TRUE(closed->ReadString(line));
+    ASSERT_TRUE(closed->ReadMore(added));
     closed->Close();
-    EXPECT_FALSE(closed->ReadString(line));
-    EXPECT_EQ(Fetch(session, server.Url("/next")), Lines{"next page"});
+    EXPECT_FALSE(closed->ReadMore(added));
+    EXPECT_EQ(Fetch(session, server.Url("/next")), "next page");
 
     // A page still open when the next is opened is cut off, not quietly ended.
     auto left = session.OpenURL(server.Url("/long"));
-    EXPECT_EQ(Fetch(session, server.Url("/next")), Lines{"next page"});
-    EXPECT_THROW(left->ReadString(line), InternetError);
+    EXPECT_EQ(Fetch(session, server.Url("/next")), "next page");
+    EXPECT_THROW(while (left->ReadMore(added)) {}, InternetError);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ public:
     }
 };
 
-class FakeFile : public IPageFile {
+class FakeFile : public CLinePageFile {
 public:
     FakeFile(FakeFetcher& fetcher, FakePage page, std::string finalUrl)
         : m_fetcher(fetcher), m_page(std::move(page)), m_finalUrl(std::move(finalUrl)) {}

@@ -1,0 +1,77 @@
+#include "crawl/PageScan.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "crawl/Checksum.h"
+#include "crawl/LinkExtractor.h"
+#include "crawl/QueueEntry.h"
+#include "crawl/Url.h"
+
+LinkContext ContextOf(const PageRequest& request, const std::string& finalUrl) {
+    LinkContext context;
+    context.page = PageContextOf(request.url, finalUrl, request.start);
+    context.recursive = request.recursive;
+    // A "+" entry that moved restricts the crawl below where it landed.
+    context.base = request.plus ? BaseOfPlusEntry(finalUrl.empty() ? request.url : finalUrl) : request.base;
+    return context;
+}
+
+void ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
+                         const std::function<bool(LinkDecision&&)>& onLink) {
+    ForEachLinkValue(text, [&](std::string value) {
+        LinkDecision decision = DecideLink(value, context, rules);
+        if (!decision.Matters()) return true;
+        return onLink(std::move(decision));
+    });
+}
+
+bool PageScan::Follows(std::uint64_t hash) const {
+    return std::binary_search(sortedFollowHashes.begin(), sortedFollowHashes.end(), hash);
+}
+
+std::size_t PageScan::MemoryBytes() const {
+    std::size_t bytes = sizeof(PageScan) + request.url.capacity() + request.base.capacity() + finalUrl.capacity();
+    for (const LinkDecision& link : links) bytes += sizeof(LinkDecision) + link.url.capacity();
+    bytes += follows.capacity() * sizeof(std::uint32_t);
+    bytes += (followHashes.capacity() + sortedFollowHashes.capacity()) * sizeof(std::uint64_t);
+    return bytes;
+}
+
+std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& request, const std::string& finalUrl,
+                                   const CrawlRules& rules, const std::atomic<bool>* stop) {
+    auto scan = std::make_shared<PageScan>();
+    scan->request = request;
+    scan->finalUrl = finalUrl;
+    scan->textBytes = text.size();
+    scan->checksum = PageChecksum(text);
+    if (text.empty()) return scan;
+    bool stopped = false;
+    ForEachLinkDecision(text, ContextOf(request, finalUrl), rules, [&](LinkDecision&& decision) {
+        // A page of many thousand links must not hold up a stop.
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            stopped = true;
+            return false;
+        }
+        scan->links.push_back(std::move(decision));
+        return true;
+    });
+    if (stopped) return nullptr;
+
+    // The worker queues a page at its first link only.
+    std::unordered_multimap<std::uint64_t, std::uint32_t> firstLinks;
+    for (std::uint32_t i = 0; i < scan->links.size(); ++i) {
+        const std::string_view follow = scan->links[i].Follow();
+        if (follow.empty()) continue;
+        const std::uint64_t hash = UrlHash(follow);
+        const auto [first, last] = firstLinks.equal_range(hash);
+        if (std::any_of(first, last, [&](const auto& known) { return SameUrl(scan->links[known.second].Follow(), follow); }))
+            continue;
+        firstLinks.emplace(hash, i);
+        scan->follows.push_back(i);
+        scan->followHashes.push_back(hash);
+    }
+    scan->sortedFollowHashes = scan->followHashes;
+    std::sort(scan->sortedFollowHashes.begin(), scan->sortedFollowHashes.end());
+    return scan;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// A page read once: its text's checksum and what each of its links comes to,
+// decided by the link rules under the request the page was asked as. The
+// fetcher makes it while the worker is busy with earlier pages; the worker
+// records it in order, and its planner looks through it to foresee the pages
+// the worker will open next.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crawl/LinkRules.h"
+#include "crawl/PageFetcher.h"
+
+struct PageScan {
+    PageRequest request;      // what the page was asked as
+    std::string finalUrl;     // where it was read from after redirects; empty: request.url
+    std::uint64_t checksum = 0;
+    std::size_t textBytes = 0;
+    // The links that record or follow something, in document order.
+    std::vector<LinkDecision> links;
+    // Of the links followed, the first to each page, in document order, with
+    // the pages' identities: what the page would queue when all are new.
+    std::vector<std::uint32_t> follows;
+    std::vector<std::uint64_t> followHashes;  // UrlHash of each, in the order of `follows`
+    std::vector<std::uint64_t> sortedFollowHashes;
+
+    // Tells whether the page links to a page of identity `hash`.
+    bool Follows(std::uint64_t hash) const;
+    // What it holds in memory, roughly.
+    std::size_t MemoryBytes() const;
+};
+
+// What a page asked as `request` and read from `finalUrl` makes of its links.
+LinkContext ContextOf(const PageRequest& request, const std::string& finalUrl);
+
+// Calls `onLink` for every link of `text` that records or follows something, in
+// document order. Ends early when `onLink` returns false.
+void ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
+                         const std::function<bool(LinkDecision&&)>& onLink);
+
+// The whole scan of a page's text; null when `stop` was set before it was done.
+std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& request, const std::string& finalUrl,
+                                   const CrawlRules& rules, const std::atomic<bool>* stop);

@@ -1,0 +1,49 @@
+// The worker's side of the link rules: what a link of the page in process came
+// to is recorded in the page list and the queue.
+#include "crawl/CrawlState.h"
+#include "crawl/PageScan.h"
+#include "crawl/Search.h"
+
+const PageContext& CSearch::CurrentPage() {
+    if (m_page) return *m_page;
+    // Called without a page set up by the worker: the entry in process is the page.
+    m_entryPage = PageContextOfEntry(g_UrlList.front());
+    return m_entryPage;
+}
+
+CrawlRules CSearch::RulesNow() const {
+    if (m_rules && m_running) return *m_rules;
+    return MakeCrawlRules(g_ExcludeList, g_ResourcePatterns, g_AllLinks);
+}
+
+void CSearch::Record(const LinkDecision& decision) {
+    if (decision.hits != 0) {
+        AddHit(g_UrlList.front(), decision.url);
+        m_nHits += static_cast<std::int32_t>(decision.hits);
+    }
+    if (decision.followLength == 0) return;
+    std::string page(decision.Follow());
+    if (AddPage(page) == 1) g_UrlList.insert(g_UrlList.begin() + 1, m_strBase.empty() ? std::move(page) : "-" + page);
+}
+
+void CSearch::ExtractLinks(const std::string& content) {
+    if (m_stop || g_UrlList.empty()) return;
+    const CrawlRules rules = RulesNow();
+    const LinkContext context{CurrentPage(), m_bRecursive, m_strBase};
+    ForEachLinkDecision(content, context, rules, [this](LinkDecision&& decision) {
+        // A stop must not wait for the rest of a page of many thousand links.
+        if (m_stop) return false;
+        Record(decision);
+        return true;
+    });
+}
+
+void CSearch::HandleLink(std::string link) {
+    if (m_stop || g_UrlList.empty()) return;
+    Record(DecideLink(link, LinkContext{CurrentPage(), m_bRecursive, m_strBase}, RulesNow()));
+}
+
+void CSearch::ClassifyLink(std::string url) {
+    if (m_stop || g_UrlList.empty()) return;
+    Record(DecideClassified(url, LinkContext{CurrentPage(), m_bRecursive, m_strBase}, RulesNow()));
+}
