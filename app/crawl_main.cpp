@@ -31,7 +31,9 @@ namespace {
 constexpr int kExitWritten = 0;
 constexpr int kExitNotWritten = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
+// As shells report a program ended by a signal: 128 + the signal's number.
+constexpr int kExitInterrupted = 128 + SIGINT;
+constexpr int kExitTerminated = 128 + SIGTERM;
 
 const std::string kUsage =
     "Usage: netzspurer-crawl NAME\n"
@@ -52,9 +54,10 @@ const std::string kUsage =
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
-    "Ctrl-C ends the search early and keeps what was found.\n"
+    "Ctrl-C (or SIGTERM) ends the search early and keeps what was found; a second\n"
+    "Ctrl-C ends the program at once.\n"
     "Exit status: 0 results page (and export) written, 1 results page or export\n"
-    "not written, 2 bad usage or project file missing, 130 interrupted.\n";
+    "not written, 2 bad usage or project file missing, 130 interrupted, 143 terminated.\n";
 
 // The worker's end and the signals both arrive here, one byte each, so the main
 // thread needs nothing but a blocking read to wait for whichever comes first.
@@ -63,7 +66,15 @@ int g_wakeWrite = -1;
 constexpr char kWakeSignal = 'S';
 constexpr char kWakeFinished = 'F';
 
-extern "C" void OnSignal(int) {
+// The first stop signal asks the search to stop and keep what it found; a
+// second one ends the program at once, where it stands. The results page is
+// written to a file of its own and renamed over the old one, so it is then
+// either the old page or the whole new one.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void OnSignal(int signal) {
+    if (g_stopSignal != 0) ::_exit(128 + signal);
+    g_stopSignal = signal;
     const int saved = errno;
     const char c = kWakeSignal;
     if (::write(g_wakeWrite, &c, 1) < 0) {
@@ -244,7 +255,7 @@ int Run(const RunnerOptions& options) {
                   << "  Never reached: " << stats.neverReached << "\n";
     }
 
-    if (interrupted) return kExitInterrupted;
+    if (interrupted) return g_stopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;
     return written == 1 && exported ? kExitWritten : kExitNotWritten;
 }
 

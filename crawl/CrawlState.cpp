@@ -162,10 +162,7 @@ struct PageIndex {
         for (PageRecord* r = g_PageList; r != nullptr; r = r->next) {
             if (byUrl.Find(r->url) == nullptr) byUrl.Insert(r);  // the first of equal URLs wins, as a list walk would
             crcCount.Add(r->crc);
-            if (r->hitKeys.size() != r->hits.size()) {
-                r->hitKeys.clear();
-                for (const std::string& hit : r->hits) r->hitKeys.insert(UrlKey(hit));
-            }
+            if (r->hitIndex.Size() != r->hits.size()) r->hitIndex.Rebuild(r->hits);
             tail = r;
         }
     }
@@ -204,6 +201,41 @@ PageRecord* FindOrAddPage(PageIndex& index, std::string_view url, bool& added) {
 
 }  // namespace
 
+std::ptrdiff_t HitIndex::Find(const StringList& hits, std::string_view url) const {
+    if (m_slots.empty()) return -1;
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = UrlHash(url) & mask;; i = (i + 1) & mask) {
+        const std::uint32_t slot = m_slots[i];
+        if (slot == 0) return -1;
+        if (SameUrl(hits[slot - 1], url)) return static_cast<std::ptrdiff_t>(slot - 1);
+    }
+}
+
+void HitIndex::Place(const StringList& hits, std::uint32_t position) {
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t i = UrlHash(hits[position]) & mask;
+    while (m_slots[i] != 0) i = (i + 1) & mask;
+    m_slots[i] = position + 1;
+}
+
+void HitIndex::Insert(const StringList& hits, std::size_t position) {
+    if ((m_count + 1) * 2 > m_slots.size()) {
+        std::vector<std::uint32_t> old = std::move(m_slots);
+        m_slots.assign(old.empty() ? 8 : old.size() * 2, 0);
+        for (std::uint32_t slot : old)
+            if (slot != 0) Place(hits, slot - 1);
+    }
+    Place(hits, static_cast<std::uint32_t>(position));
+    ++m_count;
+}
+
+void HitIndex::Rebuild(const StringList& hits) {
+    m_slots.clear();
+    m_count = 0;
+    for (std::size_t i = 0; i < hits.size(); ++i)
+        if (Find(hits, hits[i]) < 0) Insert(hits, i);
+}
+
 int AddPage(const std::string& url) {
     PageIndex& index = Index();
     index.Sync();
@@ -226,8 +258,9 @@ void AddHit(const std::string& pageEntry, const std::string& hitUrl) {
         record = FindOrAddPage(index, page, added);
         if (record == nullptr) return;
     }
-    if (!record->hitKeys.insert(UrlKey(hitUrl)).second) return;
+    if (record->hitIndex.Find(record->hits, hitUrl) >= 0) return;
     record->hits.push_back(hitUrl);
+    record->hitIndex.Insert(record->hits, record->hits.size() - 1);
     index.crcCount.Remove(record->crc);
     record->crc = g_PageCrc;
     index.crcCount.Add(record->crc);

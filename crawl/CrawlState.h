@@ -1,18 +1,39 @@
 #pragma once
 // The crawl's process-wide state: exclusions, failed URLs, the page list with
 // its hits, and the checksum of the page in process (crawl/Checksum.h).
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <string_view>
+#include <vector>
 
 #include "project/ProjectData.h"
+
+// Finds a record's hit by its URL without a second copy of it: open addressing
+// over the positions of the hits, by their URL identity.
+class HitIndex {
+public:
+    // The position of the hit that is the same URL as `url`, or -1.
+    std::ptrdiff_t Find(const StringList& hits, std::string_view url) const;
+    // Takes in hits[position]; the caller has made sure no equal hit is in.
+    void Insert(const StringList& hits, std::size_t position);
+    // Indexes `hits` anew, when they were filled by hand.
+    void Rebuild(const StringList& hits);
+    std::size_t Size() const { return m_count; }
+
+private:
+    void Place(const StringList& hits, std::uint32_t position);
+
+    std::vector<std::uint32_t> m_slots;  // position + 1; 0 is free
+    std::size_t m_count = 0;
+};
 
 struct PageRecord {
     PageRecord* next = nullptr;
     StringList hits;         // in the order found, no two the same URL
     std::string url;         // without mark character, no two records the same URL
     std::uint64_t crc = 0;   // g_PageCrc when the latest hit was added; 0 without hits
-    std::unordered_set<std::string> hitKeys;  // UrlKey of each hit, for the uniqueness test
+    HitIndex hitIndex;       // of `hits`, for the uniqueness test
 };
 
 extern StringList g_ExcludeList;

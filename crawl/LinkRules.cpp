@@ -1,6 +1,7 @@
 #include "crawl/LinkRules.h"
 
 #include <algorithm>
+#include <array>
 
 #include "crawl/Url.h"
 #include "project/AsciiText.h"
@@ -20,6 +21,12 @@ std::string_view WithoutPageMark(std::string_view entry) {
 
 constexpr std::string_view kNeverFollowed[] = {"_VTI_BIN", ".DLL", ".EXE", "JAVASCRIPT:", "CGI-BIN/", "MAILTO:"};
 constexpr std::string_view kNeverFollowedChars = "\\|{}()";
+// The same as a table: every link is looked through byte by byte.
+constexpr auto kNeverFollowedChar = [] {
+    std::array<bool, 256> table{};
+    for (char c : kNeverFollowedChars) table[static_cast<unsigned char>(c)] = true;
+    return table;
+}();
 constexpr std::string_view kPageExtensions[] = {".HTM", ".CGI", ".ASP", ".SHTM", ".DHTM", ".PHTM", ".PL"};
 
 bool IsPage(std::string_view cut, std::string_view upper) {
@@ -103,7 +110,9 @@ std::optional<std::string> FollowTarget(std::string_view url, std::string_view u
 
     for (std::string_view never : kNeverFollowed)
         if (Contains(upper, never)) return std::nullopt;
-    if (upper.find_first_of(kNeverFollowedChars) != std::string_view::npos) return std::nullopt;
+    if (std::any_of(upper.begin(), upper.end(),
+                    [](char c) { return kNeverFollowedChar[static_cast<unsigned char>(c)]; }))
+        return std::nullopt;
     if (!IsPage(cut, upper)) return std::nullopt;
     if (cut.size() > kMaxQueuedUrlLength) return std::nullopt;
     return std::string(cut);

@@ -17,13 +17,20 @@ LinkContext ContextOf(const PageRequest& request, const std::string& finalUrl) {
     return context;
 }
 
-void ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
-                         const std::function<bool(LinkDecision&&)>& onLink) {
+bool ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
+                         const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink) {
+    bool stopped = false;
     ForEachLinkValue(text, [&](std::string value) {
+        // A page of many thousand links must not hold up a stop.
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            stopped = true;
+            return false;
+        }
         LinkDecision decision = DecideLink(value, context, rules);
         if (!decision.Matters()) return true;
         return onLink(std::move(decision));
     });
+    return !stopped;
 }
 
 bool PageScan::Follows(std::uint64_t hash) const {
@@ -46,17 +53,11 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
     scan->textBytes = text.size();
     scan->checksum = PageChecksum(text);
     if (text.empty()) return scan;
-    bool stopped = false;
-    ForEachLinkDecision(text, ContextOf(request, finalUrl), rules, [&](LinkDecision&& decision) {
-        // A page of many thousand links must not hold up a stop.
-        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
-            stopped = true;
-            return false;
-        }
+    const bool whole = ForEachLinkDecision(text, ContextOf(request, finalUrl), rules, stop, [&](LinkDecision&& decision) {
         scan->links.push_back(std::move(decision));
         return true;
     });
-    if (stopped) return nullptr;
+    if (!whole) return nullptr;
 
     // The worker queues a page at its first link only.
     std::unordered_multimap<std::uint64_t, std::uint32_t> firstLinks;

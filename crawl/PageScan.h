@@ -39,9 +39,10 @@ struct PageScan {
 LinkContext ContextOf(const PageRequest& request, const std::string& finalUrl);
 
 // Calls `onLink` for every link of `text` that records or follows something, in
-// document order. Ends early when `onLink` returns false.
-void ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
-                         const std::function<bool(LinkDecision&&)>& onLink);
+// document order. Ends early when `onLink` returns false, or when `stop` (may be
+// null) is set: it is looked at before every link. Returns false when stopped.
+bool ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
+                         const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink);
 
 // The whole scan of a page's text; null when `stop` was set before it was done.
 std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& request, const std::string& finalUrl,

@@ -363,6 +363,16 @@ bool CPageTransfer::DrainDecoder() {
     return !Failed();
 }
 
+void CPageTransfer::ReserveText() {
+    // A page of known length is read into one buffer, instead of one that grows
+    // and is copied again and again; the length is the server's word, so the
+    // page limit bounds it.
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length <= 0)
+        return;
+    m_text.reserve(std::min(static_cast<std::size_t>(length), m_limits.maxBodyBytes));
+}
+
 CPageTransfer::Take CPageTransfer::TakeBody(std::string_view raw) {
     if (Failed()) return Take::Fail;
     if (!m_bodyBegun) {
@@ -377,6 +387,7 @@ CPageTransfer::Take CPageTransfer::TakeBody(std::string_view raw) {
         }
     }
     if (!m_decoder) {
+        if (m_text.empty()) ReserveText();
         if (m_observer.BodyBudget(this) < raw.size()) return Take::Wait;
         return AddDecoded(raw) ? Take::All : Take::Fail;
     }

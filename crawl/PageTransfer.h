@@ -125,6 +125,7 @@ private:
     // False when the page fails on them.
     enum class Take { All, Wait, Fail };
     Take TakeBody(std::string_view raw);
+    void ReserveText();
     // Decodes what the decoder holds, within the budget; false when the page fails.
     bool DrainDecoder();
     // Adds decoded body bytes to the text; false when the page fails on them.

@@ -30,9 +30,7 @@ void CSearch::ExtractLinks(const std::string& content) {
     if (m_stop || g_UrlList.empty()) return;
     const CrawlRules rules = RulesNow();
     const LinkContext context{CurrentPage(), m_bRecursive, m_strBase};
-    ForEachLinkDecision(content, context, rules, [this](LinkDecision&& decision) {
-        // A stop must not wait for the rest of a page of many thousand links.
-        if (m_stop) return false;
+    ForEachLinkDecision(content, context, rules, &m_stop, [this](LinkDecision&& decision) {
         Record(decision);
         return true;
     });

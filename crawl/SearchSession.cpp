@@ -177,7 +177,9 @@ void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
         lock.lock();
         return;
     }
-    shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds));
+    shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds),
+                            [this] { return shared.news || (arrivalsUnseen && planner != nullptr); });
+    shared.news = false;
 }
 
 void CSearchSession::Impl::ThrowStopped(const std::shared_ptr<Fetch>& fetch) {
@@ -275,9 +277,11 @@ void CSearchSession::Impl::Leave(const std::shared_ptr<Fetch>& fetch) {
     if (shared.awaited == fetch) shared.awaited.reset();
     if (auto it = shared.fetches.find(fetch->request.url); it != shared.fetches.end() && it->second == fetch)
         shared.fetches.erase(it);
-    if (!fetch->ended && !fetch->dropped) {
+    if (fetch->dropped) return;
+    // Whoever still holds the page can read no more of it.
+    fetch->dropped = true;
+    if (!fetch->ended) {
         // A page left before its end: the rest of the body is not wanted.
-        fetch->dropped = true;
         shared.retired.push_back(fetch);
         Wake();
     }
@@ -325,10 +329,8 @@ void CSearchSession::Impl::TransferStatus(const CPageTransfer* from, int stage, 
     try {
         std::string text = ConnectionStatusText(stage, info);
         std::lock_guard<std::mutex> lock(shared.mutex);
-        if (fetch->awaited) {
-            fetch->statuses.push_back(text);
-            shared.changed.notify_all();
-        }
+        // Shown when the worker next wakes: a status alone is not worth waking it for.
+        if (fetch->awaited) fetch->statuses.push_back(text);
         fetch->lastStatus = std::move(text);
     } catch (...) {
         // Inside libcurl's callbacks: a status that cannot be kept is no reason to fail a page.
@@ -362,7 +364,7 @@ void CSearchSession::Impl::BodyTaken(const CPageTransfer* from, std::size_t deco
             fetch->waitingBytes += decoded;
             shared.waiting += decoded;
         }
-        if (fetch->awaited) shared.changed.notify_all();
+        if (fetch->awaited) shared.news = true;
     } catch (...) {
     }
 }
@@ -471,7 +473,7 @@ void CSearchSession::Impl::Publish(const std::shared_ptr<Fetch>& fetch, PageOutc
             arrivalsUnseen = true;
         }
     }
-    shared.changed.notify_all();
+    shared.news = true;
 }
 
 void CSearchSession::Impl::MakeRoom() {
@@ -602,6 +604,11 @@ void CSearchSession::Impl::Run() {
         for (const std::shared_ptr<Fetch>& fetch : start) Begin(fetch);
         ResumeWaiting(memoryFree);
         Drive();
+        {
+            // The worker is woken once a turn, however much changed in it.
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            if (shared.news || arrivalsUnseen) shared.changed.notify_all();
+        }
         curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
     }
     AbandonAll("The search has ended");

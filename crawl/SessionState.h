@@ -61,5 +61,7 @@ struct SessionShared {
     // The running sum of what pages fetched ahead hold while they wait.
     std::size_t waiting = 0;
     bool ending = false;
+    // Something the worker may wait for has changed since it last looked.
+    bool news = false;
     FetchStats stats;
 };
