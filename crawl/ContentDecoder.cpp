@@ -1,7 +1,11 @@
 #include "crawl/ContentDecoder.h"
 
+#include "crawl/DecodeStage.h"
+
 #include <algorithm>
 #include <cctype>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -113,11 +117,7 @@ std::size_t CContentDecoder::Decode(std::size_t maxOutput, const std::function<v
         if (left > 0) break;
     }
     // Nothing more can come out: the buffers go.
-    if (Failed() || m_stages[lastIndex].ended)
-        for (Stage& stage : m_stages) {
-            Release(stage.buffer);
-            stage.begin = stage.end = 0;
-        }
+    if (m_stages[lastIndex].ended) ReleaseBuffers();
     return given;
 }
 
@@ -199,9 +199,16 @@ void CContentDecoder::Fail(std::string error) {
     for (Stage& stage : m_stages) {
         stage.ended = true;
         stage.codec.reset();
+    }
+    ReleaseBuffers();
+    DropRawBytes();
+}
+
+void CContentDecoder::ReleaseBuffers() {
+    for (Stage& stage : m_stages) {
+        Release(stage.buffer);
         stage.begin = stage.end = 0;
     }
-    DropRawBytes();
 }
 
 void CContentDecoder::DropRawBytes() {

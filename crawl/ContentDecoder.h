@@ -7,14 +7,14 @@
 //
 // Memory: the raw bytes not yet decoded, one fixed buffer per coding, and the
 // libraries' windows (zlib 32 KiB, brotli up to 16 MiB, zstd up to 8 MiB).
-#include "crawl/DecodeStage.h"
-
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+class CDecodeStage;
 
 class CContentDecoder {
 public:
@@ -83,7 +83,9 @@ private:
     bool Refill(std::size_t index);
     // The stream of stage `index` has ended: everything before it is trailing.
     void EndStage(std::size_t index);
+    // Ends decoding for good; nothing already decoded is handed out after it.
     void Fail(std::string error);
+    void ReleaseBuffers();
     void DropRawBytes();
 
     std::vector<Stage> m_stages;  // in the order they are undone: the last applied first
