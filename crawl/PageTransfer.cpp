@@ -21,9 +21,7 @@
 namespace {
 
 constexpr long kMaxRedirects = 20;
-// The body is decoded here rather than by libcurl, which keeps decoding into
-// memory while a transfer is paused: a tiny compressed body could then fill it.
-constexpr bool kOwnDecoding = false;
+// The codings the transfer's decoder undoes, offered to servers.
 constexpr const char* kAcceptedCodings = "gzip, deflate, br, zstd";
 // Decoded output is taken in steps of at most this, so that the budget is looked at often.
 constexpr std::size_t kDecodeStep = 64 * 1024;
@@ -154,12 +152,11 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
     // The codings the transfer can undo are offered; a body is decoded also when
     // a server sends a coding unasked, since an undecoded body would hide its links.
-    if (kOwnDecoding) {
-        set(CURLOPT_ACCEPT_ENCODING, kAcceptedCodings);
-        set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    } else {
-        set(CURLOPT_ACCEPT_ENCODING, "");
-    }
+    // The body is decoded here rather than by libcurl, which goes on decoding
+    // into memory while a transfer is paused: a tiny compressed body could then
+    // fill it.
+    set(CURLOPT_ACCEPT_ENCODING, kAcceptedCodings);
+    set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
     // Cookies live in memory for the search's length (in the share handle, when there is one).
     if (share != nullptr) set(CURLOPT_SHARE, share);
     set(CURLOPT_COOKIEFILE, "");
@@ -296,8 +293,8 @@ void CPageTransfer::Abandon(const char* reason) {
 }
 
 void CPageTransfer::Fail(std::string reason) {
+    // The decoder may be the caller: it goes with the outcome, not here.
     if (m_failure.empty()) m_failure = std::move(reason);
-    m_decoder.reset();
 }
 
 std::string CPageTransfer::FailureText() const {
@@ -377,14 +374,12 @@ CPageTransfer::Take CPageTransfer::TakeBody(std::string_view raw) {
     if (Failed()) return Take::Fail;
     if (!m_bodyBegun) {
         m_bodyBegun = true;
-        if (kOwnDecoding) {
-            auto decoder = std::make_unique<CContentDecoder>(m_contentEncoding);
-            if (decoder->Failed()) {
-                Fail(decoder->Error());
-                return Take::Fail;
-            }
-            if (!decoder->Identity()) m_decoder = std::move(decoder);
+        auto decoder = std::make_unique<CContentDecoder>(m_contentEncoding);
+        if (decoder->Failed()) {
+            Fail("The page's content coding cannot be undone: " + decoder->Error());
+            return Take::Fail;
         }
+        if (!decoder->Identity()) m_decoder = std::move(decoder);
     }
     if (!m_decoder) {
         if (m_text.empty()) ReserveText();

@@ -11,7 +11,11 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-webengine-dev qt6-svg-dev
-  libcurl4-openssl-dev libxxhash-dev
+  libcurl4-openssl-dev
+  # response bodies are decoded by us, in bounded steps
+  zlib1g-dev libbrotli-dev libzstd-dev
+  # the page checksum (XXH3)
+  libxxhash-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev
   # https: the system's certificate store; tests make their own certificates
