@@ -1,14 +1,20 @@
 #include "crawl/LinkExtractor.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
+#include "crawl/NamedCharacterReferenceTable.h"
 #include "crawl/Search.h"
 #include "project/AsciiText.h"
 
 namespace {
 
+constexpr std::size_t kNone = std::string_view::npos;
+
 char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool IsAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (UpperChar(c) >= 'A' && UpperChar(c) <= 'Z'); }
 
 // True when the letters of `tag` ending at `last` spell `name` (upper case) in any case.
 bool NameEndsAt(std::string_view tag, std::size_t last, std::string_view name) {
@@ -78,22 +84,8 @@ int DigitValue(char c, int base) {
     return v < base ? v : -1;
 }
 
-// The reference at the start of `text` ("&..."): its length, 0 when it is none
-// of the decoded kinds, and what it stands for in `out`.
-std::size_t DecodeOne(std::string_view text, std::string& out) {
-    struct Named {
-        std::string_view name;
-        char character;
-    };
-    static constexpr std::array<Named, 5> kNamed{{{"&AMP;", '&'}, {"&LT;", '<'}, {"&GT;", '>'},
-                                                  {"&QUOT;", '"'}, {"&APOS;", '\''}}};
-    for (const Named& n : kNamed) {
-        if (text.size() >= n.name.size() && EqualsNoCase(text.substr(0, n.name.size()), n.name)) {
-            out += n.character;
-            return n.name.size();
-        }
-    }
-    if (!text.starts_with("&#")) return 0;
+// "&#NN;" or "&#xHH;" at the start of `text`: its length, 0 when it is none.
+std::size_t DecodeNumeric(std::string_view text, std::string& out) {
     std::size_t i = 2;
     int base = 10;
     if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
@@ -111,21 +103,72 @@ std::size_t DecodeOne(std::string_view text, std::string& out) {
     return i + 1;
 }
 
+static_assert(std::is_sorted(kNamedCharacterReferences.begin(), kNamedCharacterReferences.end(),
+                             [](const auto& a, const auto& b) { return a.name < b.name; }),
+              "the named references are looked up by binary search");
+
+const NamedCharacterReference* FindNamedReference(std::string_view name) {
+    const auto* it = std::lower_bound(kNamedCharacterReferences.begin(), kNamedCharacterReferences.end(), name,
+                                      [](const NamedCharacterReference& r, std::string_view n) { return r.name < n; });
+    return (it != kNamedCharacterReferences.end() && it->name == name) ? &*it : nullptr;
+}
+
+// "&name;" or a bare legacy "&name" at the start of `text`, read as HTML reads
+// an attribute value: the longest name HTML knows wins, but a bare name before
+// "=" or a letter or digit stays as written, so that "?a=1&copy=2" keeps its
+// parameter. Returns its length, 0 when it stays as written.
+std::size_t DecodeNamed(std::string_view text, std::string& out) {
+    std::size_t run = 1;
+    while (run < text.size() && run <= kLongestReferenceName && IsAsciiAlphanumeric(text[run])) ++run;
+    const bool closed = run < text.size() && text[run] == ';';
+    if (closed) {
+        if (const NamedCharacterReference* ref = FindNamedReference(text.substr(1, run))) {
+            out += ref->text;
+            return run + 1;
+        }
+    }
+    for (std::size_t length = std::min(run - 1, kLongestBareReferenceName); length > 0; --length) {
+        const NamedCharacterReference* ref = FindNamedReference(text.substr(1, length));
+        if (ref == nullptr) continue;
+        const std::size_t end = 1 + length;
+        if (end < text.size() && (text[end] == '=' || IsAsciiAlphanumeric(text[end]))) return 0;
+        out += ref->text;
+        return end;
+    }
+    if (!closed) return 0;
+    // The five names the program always read, also in any case ("&Amp;"); where
+    // HTML has its own name in another case ("&Lt;" is U+226A), HTML's came first.
+    struct Named {
+        std::string_view name;
+        char character;
+    };
+    static constexpr std::array<Named, 5> kAnyCase{
+        {{"AMP;", '&'}, {"LT;", '<'}, {"GT;", '>'}, {"QUOT;", '"'}, {"APOS;", '\''}}};
+    for (const Named& n : kAnyCase) {
+        if (EqualsNoCase(text.substr(1, run), n.name)) {
+            out += n.character;
+            return run + 1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::string DecodeCharacterReferences(std::string_view value) {
-    if (value.find('&') == std::string_view::npos) return std::string(value);
+    std::size_t amp = value.find('&');
+    if (amp == kNone) return std::string(value);
     std::string out;
     out.reserve(value.size());
-    for (std::size_t i = 0; i < value.size();) {
-        if (value[i] == '&') {
-            if (const std::size_t taken = DecodeOne(value.substr(i), out); taken != 0) {
-                i += taken;
-                continue;
-            }
-        }
-        out += value[i++];
+    std::size_t from = 0;
+    for (; amp != kNone; amp = value.find('&', from)) {
+        out.append(value.substr(from, amp - from));
+        const std::string_view rest = value.substr(amp);
+        const std::size_t taken = rest.size() > 1 && rest[1] == '#' ? DecodeNumeric(rest, out) : DecodeNamed(rest, out);
+        if (taken == 0) out += '&';
+        from = amp + std::max<std::size_t>(taken, 1);
     }
+    out.append(value.substr(from));
     return out;
 }
 

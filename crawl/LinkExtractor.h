@@ -10,6 +10,10 @@
 // character references decoded; a value may be empty. A false return ends the scan.
 void ForEachLinkValue(std::string_view content, const std::function<bool(std::string)>& onLink);
 
-// &amp; &lt; &gt; &quot; &apos; (any case) and &#NN; &#xHH; decoded; anything
-// else stays as written. Characters beyond ASCII become UTF-8.
+// Character references as a browser decodes them in an attribute value: every
+// name HTML knows (case-sensitive, "&nbsp;", "&eacute;" ...), a legacy name
+// without its ";" too unless "=" or a letter or digit follows ("?a=1&copy=2"
+// stays); &amp; &lt; &gt; &quot; &apos; also in any case where HTML has no name
+// of its own; &#NN; and &#xHH; with their ";". Anything else stays as written.
+// Characters beyond ASCII become UTF-8.
 std::string DecodeCharacterReferences(std::string_view value);

@@ -67,7 +67,7 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {"<A HREF\t=\"x.htm\"><A\tHREF=\"y.htm\">", {"y.htm"}},  // only a blank may precede the "="
         {R"(<A HREF="a.htm?url=b.htm"><A HREF=c.htm?URL=d.htm>)", {"a.htm?url=b.htm", "c.htm?URL=d.htm"}},
         {R"(<A TITLE="see URL=z.htm" HREF="y.htm">)", {"z.htm", "y.htm"}},
-        {R"(<A HREF="a&amp;b.htm?x=1&AMP;y=&lt;&#62;&#x3D;&#X3d;&nbsp;&amp">)", {"a&b.htm?x=1&y=<>==&nbsp;&amp"}},
+        {R"(<A HREF="a&amp;b.htm?x=1&AMP;y=&lt;&#62;&#x3D;&#X3d;&nbsp;&amp">)", {"a&b.htm?x=1&y=<>==\xC2\xA0&"}},
     };
     for (const auto& [page, values] : cases) {
         Reset();
@@ -82,8 +82,13 @@ TEST(CharacterReferences, DecodeToBytesAsABrowserReadsThem) {
         {"&quot;&apos;&Apos;", "\"''"},
         {"&#233;&#x20AC;&#x1F600;", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
         {"&#0;&#xD800;&#99999999999;", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"&#;&#x;&#12&#xZ;&amp &unknown;", "&#;&#x;&#12&#xZ;&amp &unknown;"},
+        {"&#;&#x;&#12&#xZ;&amp &unknown;", "&#;&#x;&#12&#xZ;& &unknown;"},
         {"&&amp;amp;", "&&amp;"},
+        {"&eacute;&nbsp;&NotEqualTilde;&notin;", "\xC3\xA9\xC2\xA0\xE2\x89\x82\xCC\xB8\xE2\x88\x89"},
+        // A legacy name without ";" is read unless "=" or a letter or digit follows.
+        {"?a=1&copy=2&reg2&notit;&copy &eacute.&not", "?a=1&copy=2&reg2&notit;\xC2\xA9 \xC3\xA9.\xC2\xAC"},
+        {"&hellip &hellip;", "&hellip \xE2\x80\xA6"},  // a name that needs its ";"
+        {"&Eacute;&EACUTE;&Lt;&lT;&Amp;", "\xC3\x89&EACUTE;\xE2\x89\xAA<&"},
     };
     for (const auto& [value, decoded] : cases) EXPECT_EQ(DecodeCharacterReferences(value), decoded) << value;
 }
