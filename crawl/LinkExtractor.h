@@ -1,13 +1,16 @@
 #pragma once
-// Finds the link values of a page: a single forward scan that takes every
-// "<...>" stretch for a tag and an attribute for a link when the text before
-// its "=" ends in HREF, SRC or URL. No parser, no document model.
+// Finds the link values of a page as a browser reads its tags, without a parser
+// or a document model: a single forward scan that takes every "<...>" stretch
+// for a tag (a quoted value runs to its closing quote, ">" and all) and an
+// attribute for a link when the text before its "=" ends in HREF, SRC or URL.
 #include <functional>
 #include <string>
 #include <string_view>
 
 // Calls `onLink` with every link value of `content`, in document order, its
-// character references decoded; a value may be empty. A false return ends the scan.
+// character references decoded and, as a browser's URL parser does, without
+// tabs or line breaks and without C0 controls or blanks at either end; a value
+// may be empty. A false return ends the scan.
 void ForEachLinkValue(std::string_view content, const std::function<bool(std::string)>& onLink);
 
 // Character references as a browser decodes them in an attribute value: every

@@ -55,7 +55,7 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {R"(<A HREF="">)", {}},
         {R"(<A HREF="my page.htm">)", {"my page.htm"}},
         {R"(<A HREF=  ""x.htm"">)", {"x.htm"}},
-        {R"(<A HREF="a>b.htm">)", {"a"}},
+        {R"(<A HREF="a>b.htm">)", {"a>b.htm"}},
         {R"(<!-- <A HREF="old.htm"> -->)", {"old.htm"}},
         {R"(<HR><P ALIGN=CENTER>)", {}},
         {R"(text <A HREF="x.htm")", {"x.htm"}},
@@ -68,6 +68,16 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {R"(<A HREF="a.htm?url=b.htm"><A HREF=c.htm?URL=d.htm>)", {"a.htm?url=b.htm", "c.htm?URL=d.htm"}},
         {R"(<A TITLE="see URL=z.htm" HREF="y.htm">)", {"z.htm", "y.htm"}},
         {R"(<A HREF="a&amp;b.htm?x=1&AMP;y=&lt;&#62;&#x3D;&#X3d;&nbsp;&amp">)", {"a&b.htm?x=1&y=<>==\xC2\xA0&"}},
+        // A ">" inside a quoted value, of any attribute, belongs to the value.
+        {R"(<a title="1 > 0" href="x.htm"><a title='a>b' href=y.htm>)", {"x.htm", "y.htm"}},
+        {R"(<A HREF="a>b.htm" TITLE="x>y"><img src=c.gif>)", {"a>b.htm", "c.gif"}},
+        {R"(<META CONTENT="0; URL='a>b.htm'"><a href=c.htm>)", {"a>b.htm", "c.htm"}},
+        {R"(<img alt="<a href=in.htm>" src=p.gif>)", {"in.htm", "p.gif"}},
+        {R"(<a title='x>y <a href=z.htm>)", {"z.htm"}},  // no closing quote: the first ">" ends the tag
+        {R"(<a href="x.htm>x</a> <a href="y.htm">)", {"x.htm>x</a> <a href="}},  // the next quote closes
+        // Tabs and line breaks as a browser's URL parser drops them.
+        {"<a href=\"\n  x\t.htm\r\n\"><a href=\"a&#9;b.htm &#1;\">", {"x.htm", "ab.htm"}},
+        {"<a href=x.htm\ntitle=t><a href=\n\"y z.htm\">", {"x.htm", "y z.htm"}},
     };
     for (const auto& [page, values] : cases) {
         Reset();
@@ -104,3 +114,4 @@ TEST_F(LinkExtractionTest, RepeatedLinksAreAllHandedOnInOrder) {
     EXPECT_EQ(Values(), expected);
     EXPECT_EQ(search.m_nHits, 5001);
 }
+
