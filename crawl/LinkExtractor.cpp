@@ -146,9 +146,38 @@ std::string LinkValue(std::string_view raw) {
     return link;
 }
 
+// Calls `onUrl` with each candidate URL of a srcset value (references already
+// decoded) as HTML splits it: candidates part at commas, a URL is a run of
+// non-blanks without trailing commas, and its descriptors ("2x", "300w") run to
+// the next comma outside parentheses. A false return ends the calls.
+template <class OnUrl>
+bool ForEachSrcSetUrl(std::string_view set, OnUrl&& onUrl) {
+    std::size_t i = 0;
+    while (true) {
+        while (i < set.size() && (IsHtmlSpace(set[i]) || set[i] == ',')) ++i;
+        if (i == set.size()) return true;
+        const std::size_t start = i;
+        while (i < set.size() && !IsHtmlSpace(set[i])) ++i;
+        std::string_view url = set.substr(start, i - start);
+        if (url.back() == ',') {
+            while (url.back() == ',') url.remove_suffix(1);
+        } else {
+            for (bool inParentheses = false; i < set.size() && (inParentheses || set[i] != ','); ++i) {
+                if (set[i] == '(') inParentheses = true;
+                else if (set[i] == ')') inParentheses = false;
+            }
+        }
+        std::string link(url);
+        CleanAsUrl(link);
+        if (!onUrl(std::move(link))) return false;
+    }
+}
+
 struct Tag {
     std::string_view text;  // the whole page
     std::size_t open;       // where its "<" stands
+    std::string_view name;  // as written, "" for "< ..."
+    bool readsSrcSet;       // <img> and <source> name images by srcset
 };
 
 // What the text before an "=" names. A link's name ends in HREF, SRC or URL
@@ -156,6 +185,7 @@ struct Tag {
 // between it and the "=".
 struct AttributeName {
     bool link = false;
+    bool srcSet = false;  // ends in SRCSET
 };
 
 // True when the letters ending at `last` spell `name` (upper case) in any case,
@@ -175,8 +205,9 @@ AttributeName NameBefore(const Tag& tag, std::size_t eq) {
     if (k - tag.open <= 3) return name;
     // Most names end in none of the letters looked for: "class=", "id=", "alt=".
     const char last = UpperChar(tag.text[k]);
-    if (last != 'F' && last != 'C' && last != 'L') return name;
+    if (last != 'F' && last != 'C' && last != 'L' && last != 'T') return name;
     name.link = NameEndsAt(tag, k, "HREF") || NameEndsAt(tag, k, "SRC") || NameEndsAt(tag, k, "URL");
+    name.srcSet = !name.link && NameEndsAt(tag, k, "SRCSET");
     return name;
 }
 
@@ -237,7 +268,12 @@ template <class OnValue>
 std::size_t ScanTag(std::string_view text, std::size_t open, OnValue& onValue) {
     const std::size_t size = text.size();
     std::size_t close = FindChar(text, '>', open + 1, size);
-    const Tag tag{text, open};
+    std::size_t nameEnd = open + 1;
+    while (nameEnd < close && !IsHtmlSpace(text[nameEnd]) && text[nameEnd] != '/') ++nameEnd;
+    const std::string_view tagName = text.substr(open + 1, nameEnd - open - 1);
+    const bool readsSrcSet = (tagName.size() == 3 && EqualsNoCase(tagName, "IMG")) ||
+                             (tagName.size() == 6 && EqualsNoCase(tagName, "SOURCE"));
+    const Tag tag{text, open, tagName, readsSrcSet};
 
     for (std::size_t pos = open + 1;;) {
         if (pos > close) close = FindChar(text, '>', pos, size);
@@ -246,7 +282,7 @@ std::size_t ScanTag(std::string_view text, std::size_t open, OnValue& onValue) {
         pos = eq + 1;
         const AttributeName name = NameBefore(tag, eq);
         const std::size_t at = SkipSpaces(text, pos, size);
-        if (name.link) {
+        if (name.link || (name.srcSet && tag.readsSrcSet)) {
             const ValueRead read = ReadValue(text, at, size, close);
             pos = read.next;
             if (!onValue(tag, name, read.value)) return kNone;
@@ -292,7 +328,10 @@ std::string DecodeCharacterReferences(std::string_view value) {
 }
 
 void ForEachLinkValue(std::string_view text, const std::function<bool(std::string)>& onLink) {
-    ForEachTagValue(text, [&](const Tag&, const AttributeName&, std::string_view raw) { return onLink(LinkValue(raw)); });
+    ForEachTagValue(text, [&](const Tag&, const AttributeName& name, std::string_view raw) {
+        if (name.srcSet) return ForEachSrcSetUrl(DecodeCharacterReferences(raw), onLink);
+        return onLink(LinkValue(raw));
+    });
 }
 
 void CSearch::ExtractLinks(const std::string& content) {

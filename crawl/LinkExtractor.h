@@ -2,7 +2,8 @@
 // Finds the link values of a page as a browser reads its tags, without a parser
 // or a document model: a single forward scan that takes every "<...>" stretch
 // for a tag (a quoted value runs to its closing quote, ">" and all) and an
-// attribute for a link when the text before its "=" ends in HREF, SRC or URL.
+// attribute for a link when the text before its "=" ends in HREF, SRC or URL;
+// the srcset of <img> and <source> gives one link per image it names.
 #include <functional>
 #include <string>
 #include <string_view>

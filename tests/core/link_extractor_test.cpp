@@ -75,6 +75,13 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {R"(<img alt="<a href=in.htm>" src=p.gif>)", {"in.htm", "p.gif"}},
         {R"(<a title='x>y <a href=z.htm>)", {"z.htm"}},  // no closing quote: the first ">" ends the tag
         {R"(<a href="x.htm>x</a> <a href="y.htm">)", {"x.htm>x</a> <a href="}},  // the next quote closes
+        // srcset of <img> and <source>: one link per candidate, in order.
+        {R"(<img srcset="a.jpg 1x, b.jpg 2x" src="c.jpg">)", {"a.jpg", "b.jpg", "c.jpg"}},
+        {R"(<source SRCSET="s.webp 300w,t.webp 600w"><IMG src=u.gif srcset=v.jpg>)",
+         {"s.webp", "t.webp", "u.gif", "v.jpg"}},
+        {R"(<img srcset="q.jpg?w=1,2 2x, r.jpg,, s.jpg,">)", {"q.jpg?w=1,2", "r.jpg", "s.jpg"}},
+        {R"(<img srcset=" v.jpg (a, b) 1x , w.jpg?a=1&amp;b=2">)", {"v.jpg", "w.jpg?a=1&b=2"}},
+        {R"(<div srcset="x.jpg 2x"><a srcset=y.jpg><img srcset="">)", {}},
         // Tabs and line breaks as a browser's URL parser drops them.
         {"<a href=\"\n  x\t.htm\r\n\"><a href=\"a&#9;b.htm &#1;\">", {"x.htm", "ab.htm"}},
         {"<a href=x.htm\ntitle=t><a href=\n\"y z.htm\">", {"x.htm", "y z.htm"}},
@@ -115,3 +122,11 @@ TEST_F(LinkExtractionTest, RepeatedLinksAreAllHandedOnInOrder) {
     EXPECT_EQ(search.m_nHits, 5001);
 }
 
+TEST(LinkValues, AFalseReturnEndsTheScanWithinASrcset) {
+    StringList values;
+    ForEachLinkValue(R"(<img srcset="a.jpg, b.jpg"><a href=c.htm>)", [&](std::string value) {
+        values.push_back(std::move(value));
+        return false;
+    });
+    EXPECT_EQ(values, StringList{"a.jpg"});
+}
