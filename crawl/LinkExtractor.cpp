@@ -185,7 +185,8 @@ struct Tag {
 // between it and the "=".
 struct AttributeName {
     bool link = false;
-    bool srcSet = false;  // ends in SRCSET
+    bool srcSet = false;     // ends in SRCSET
+    bool exactHref = false;  // HREF itself, one of the tag's own attributes
 };
 
 // True when the letters ending at `last` spell `name` (upper case) in any case,
@@ -206,8 +207,14 @@ AttributeName NameBefore(const Tag& tag, std::size_t eq) {
     // Most names end in none of the letters looked for: "class=", "id=", "alt=".
     const char last = UpperChar(tag.text[k]);
     if (last != 'F' && last != 'C' && last != 'L' && last != 'T') return name;
-    name.link = NameEndsAt(tag, k, "HREF") || NameEndsAt(tag, k, "SRC") || NameEndsAt(tag, k, "URL");
-    name.srcSet = !name.link && NameEndsAt(tag, k, "SRCSET");
+    if (NameEndsAt(tag, k, "HREF")) {
+        name.link = true;
+        const char before = tag.text[k - 4];
+        name.exactHref = k - 4 > tag.open && (IsHtmlSpace(before) || before == '/' || before == '"' || before == '\'');
+    } else {
+        name.link = NameEndsAt(tag, k, "SRC") || NameEndsAt(tag, k, "URL");
+        name.srcSet = NameEndsAt(tag, k, "SRCSET");
+    }
     return name;
 }
 
@@ -251,8 +258,9 @@ bool ScanInsideValue(const Tag& tag, std::size_t from, std::size_t end, OnValue&
         const std::size_t eq = FindChar(tag.text, '=', pos, end);
         if (eq == end) return true;
         pos = eq + 1;
-        const AttributeName name = NameBefore(tag, eq);
+        AttributeName name = NameBefore(tag, eq);
         if (!name.link) continue;
+        name.exactHref = false;
         const ValueRead read = ReadValue(tag.text, SkipSpaces(tag.text, pos, end), end, end);
         pos = read.next;
         if (!onValue(tag, name, read.value)) return false;
@@ -308,6 +316,17 @@ void ForEachTagValue(std::string_view text, OnValue&& onValue) {
     }
 }
 
+// True when "<base" stands somewhere in `text`, in any case: most pages have
+// none and need no scan of their tags for it.
+bool MayHoldBaseTag(std::string_view text) {
+    for (std::size_t i = FindChar(text, '<', 0, text.size()); i < text.size();
+         i = FindChar(text, '<', i + 1, text.size())) {
+        if (i + 5 <= text.size() && UpperChar(text[i + 1]) == 'B' && EqualsNoCase(text.substr(i + 1, 4), "BASE"))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string DecodeCharacterReferences(std::string_view value) {
@@ -332,6 +351,17 @@ void ForEachLinkValue(std::string_view text, const std::function<bool(std::strin
         if (name.srcSet) return ForEachSrcSetUrl(DecodeCharacterReferences(raw), onLink);
         return onLink(LinkValue(raw));
     });
+}
+
+std::optional<std::string> FindBaseHref(std::string_view text) {
+    std::optional<std::string> base;
+    if (!MayHoldBaseTag(text)) return base;
+    ForEachTagValue(text, [&](const Tag& tag, const AttributeName& name, std::string_view raw) {
+        if (!name.exactHref || !EqualsNoCase(tag.name, "BASE")) return true;
+        base = LinkValue(raw);
+        return false;
+    });
+    return base;
 }
 
 void CSearch::ExtractLinks(const std::string& content) {

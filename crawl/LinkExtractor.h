@@ -5,6 +5,7 @@
 // attribute for a link when the text before its "=" ends in HREF, SRC or URL;
 // the srcset of <img> and <source> gives one link per image it names.
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,10 @@
 // tabs or line breaks and without C0 controls or blanks at either end; a value
 // may be empty. A false return ends the scan.
 void ForEachLinkValue(std::string_view content, const std::function<bool(std::string)>& onLink);
+
+// The href of the page's first <base> tag that has one, read as a link value
+// (decoded, without tabs or line breaks); nullopt when no <base> has an href.
+std::optional<std::string> FindBaseHref(std::string_view content);
 
 // Character references as a browser decodes them in an attribute value: every
 // name HTML knows (case-sensitive, "&nbsp;", "&eacute;" ...), a legacy name

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "crawl/CrawlState.h"
@@ -120,6 +121,17 @@ TEST_F(LinkExtractionTest, RepeatedLinksAreAllHandedOnInOrder) {
     search.ExtractLinks(page + R"(<a href="f0.zip">)");
     EXPECT_EQ(Values(), expected);
     EXPECT_EQ(search.m_nHits, 5001);
+}
+
+TEST(BaseHref, FirstBaseTagWithAnHrefReadAsALink) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {R"(<BASE target=_top><base HREF=" http://b/&amp;x/ "><base href="http://c/">)", "http://b/&x/"},
+        {"<basefont href=f><base xhref=g title=\"href=h\"><Base\nhref=\"i\n/\"><base href=j>", "i/"},
+        {R"(<base href=""><base href="k/">)", ""},
+        {R"(<a href="x.htm"><img alt="<base href=x/>"><base target=t>)", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [page, base] : cases) EXPECT_EQ(FindBaseHref(page), base) << page;
 }
 
 TEST(LinkValues, AFalseReturnEndsTheScanWithinASrcset) {
