@@ -1,6 +1,7 @@
 #include "crawl/PageScan.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 #include "crawl/Checksum.h"
@@ -17,8 +18,31 @@ LinkContext ContextOf(const PageRequest& request, const std::string& finalUrl) {
     return context;
 }
 
+namespace {
+
+// A page's first <base href> is what its relative links resolve against, as a
+// browser resolves them: the base itself resolved against the page first. A
+// base that is no web address is ignored, as a browser ignores a data: or
+// javascript: base.
+std::optional<std::string> BaseAddress(const std::optional<std::string>& base, const LinkContext& context) {
+    if (!base) return std::nullopt;
+    std::string address = ResolveUrl(context.page.address, *base);
+    if (!IsHttpUrl(address)) return std::nullopt;
+    return address;
+}
+
+}  // namespace
+
 bool ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
                          const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink) {
+    const std::optional<std::string> base = FindBaseHref(text);
+    const std::optional<std::string> baseAddress = BaseAddress(base, context);
+    LinkContext underBase = context;
+    if (baseAddress) underBase.page.address = *baseAddress;
+    // The <base>'s own href is a link of the page too, read where the page
+    // stands, as it always was: resolved against itself it would name a folder
+    // below the base that the page never names.
+    bool baseValueSeen = !baseAddress;
     bool stopped = false;
     ForEachLinkValue(text, [&](std::string value) {
         // A page of many thousand links must not hold up a stop.
@@ -26,7 +50,9 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
             stopped = true;
             return false;
         }
-        LinkDecision decision = DecideLink(value, context, rules);
+        const bool isBase = !baseValueSeen && value == *base;
+        baseValueSeen = baseValueSeen || isBase;
+        LinkDecision decision = DecideLink(value, isBase ? context : underBase, rules);
         if (!decision.Matters()) return true;
         return onLink(std::move(decision));
     });

@@ -2,16 +2,21 @@
 // with the project's patterns, one exclusion and the entry's crawl mode. What
 // the rules queue must be something the worker can take up again: an http(s)
 // URL of bounded length on the page's own host, marked "-" exactly while a base
-// is in force, each page once, behind the untouched page in process.
+// is in force, each page once, behind the untouched page in process. Every link
+// value, and the page's base, comes as a browser's URL parser takes it.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
+#include "crawl/LinkExtractor.h"
 #include "crawl/QueueEntry.h"
 #include "crawl/Search.h"
 #include "crawl/Url.h"
@@ -41,6 +46,27 @@ void CheckQueue(const std::string& entry, bool baseInForce) {
     }
 }
 
+void CheckCleanLink(std::string_view link) {
+    Require(link.find_first_of("\t\n\r") == std::string_view::npos, "a link holds no tab or line break", link);
+    const auto edge = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    Require(link.empty() || (!edge(link.front()) && !edge(link.back())), "a link has no control or blank at its ends",
+            link);
+}
+
+void CheckLinkValues(const std::string& page) {
+    std::vector<std::string> links;
+    ForEachLinkValue(page, [&](std::string link) {
+        CheckCleanLink(link);
+        links.push_back(std::move(link));
+        return true;
+    });
+    if (const std::optional<std::string> base = FindBaseHref(page)) {
+        CheckCleanLink(*base);
+        Require(std::find(links.begin(), links.end(), *base) != links.end(), "the base is one of the page's links",
+                *base);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -63,8 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     search.m_nHits = 0;
 
     g_UrlList.push_back(entry);
-    search.ExtractLinks(in.ConsumeRemainingBytesAsString());
+    const std::string page = in.ConsumeRemainingBytesAsString();
+    search.ExtractLinks(page);
     CheckQueue(entry, !search.m_strBase.empty());
+    CheckLinkValues(page);
     ResetCrawlGlobals();
     return 0;
 }

@@ -329,3 +329,31 @@ TEST_F(LinkRulesTest, WholePageThroughExtractionAndRules) {
     EXPECT_EQ(pages, (StringList{"http://host/dl/index.htm", "http://host/dl/sub/", "http://host/dl/news.htm",
                                  "https://host/secure.htm", "http://host/dl/old.htm"}));
 }
+
+// A page's first <base href> is where its relative links lead, as in a browser;
+// the base's own href is read where the page stands.
+TEST_F(LinkRulesTest, RelativeLinksResolveAgainstThePagesBase) {
+    const struct {
+        std::string page;
+        StringList queued;  // behind the page in process, in queue order
+        StringList hits;
+    } cases[] = {
+        {R"(<base href="sub/"><a href="t.htm">)", {"http://host/d/sub/t.htm", "http://host/d/sub/"},
+         {"http://host/d/sub/", "http://host/d/sub/t.htm"}},
+        {R"(<a href="t.htm"><base target="x"><base href="/one/"><base href="/two/">)",
+         {"http://host/two/", "http://host/one/", "http://host/one/t.htm"},
+         {"http://host/one/t.htm", "http://host/one/", "http://host/two/"}},
+        {R"x(<base href="javascript:void(0)"><a href="t.htm">)x", {"http://host/d/t.htm"},
+         {"javascript:void(0)", "http://host/d/t.htm"}},
+        {R"(<base href="http://other/x/"><a href="t.htm">)", {}, {"http://other/x/", "http://other/x/t.htm"}},
+    };
+    for (const auto& c : cases) {
+        Reset("http://host/d/index.htm");
+        g_AllLinks = 1;
+        search.ExtractLinks(c.page);
+        StringList queued = Queue();
+        queued.erase(queued.begin());
+        EXPECT_EQ(queued, c.queued) << c.page;
+        EXPECT_EQ(HitsOf("http://host/d/index.htm"), c.hits) << c.page;
+    }
+}
