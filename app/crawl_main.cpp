@@ -50,7 +50,8 @@ const std::string kUsage =
     std::to_string(CSearch::kDefaultConnections) + "); 1 fetches one page at a time.\n"
     "                   The results are the same with any N.\n"
     "  --fetch-stats    at the end, tell on standard error how many pages were\n"
-    "                   requested, fetched ahead, and fetched ahead but never reached\n"
+    "                   requested, fetched ahead, and fetched ahead but never reached,\n"
+    "                   and the most memory pages fetched ahead held at once\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
@@ -252,7 +253,8 @@ int Run(const RunnerOptions& options) {
     if (options.fetchStats) {
         const FetchStats stats = search->FetchStatistics();
         std::cerr << "Requests: " << stats.requests << "  Fetched ahead: " << stats.fetchedAhead
-                  << "  Never reached: " << stats.neverReached << "\n";
+                  << "  Never reached: " << stats.neverReached << "  Peak waiting bytes: " << stats.peakWaitingBytes
+                  << "\n";
     }
 
     if (interrupted) return g_stopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;

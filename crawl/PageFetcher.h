@@ -83,6 +83,7 @@ struct FetchStats {
     std::size_t requests = 0;      // pages asked of servers
     std::size_t fetchedAhead = 0;  // of them, before the worker asked for them
     std::size_t neverReached = 0;  // of those, pages the worker never took
+    std::size_t peakWaitingBytes = 0;  // the most that pages fetched ahead held at once
 };
 
 // Foresees the pages the worker will open. The fetcher asks it again, on the

@@ -233,6 +233,7 @@ void CPageTransfer::Begin(const std::string& url) {
     m_headerSeen = false;
     m_bodyBegun = false;
     m_decoder.reset();
+    m_decoderBytes = 0;
     m_lines = CLineSplitter();
     m_text.clear();
     m_bodyBytes = 0;
@@ -336,7 +337,15 @@ bool CPageTransfer::AddDecoded(std::string_view decoded) {
     }
     m_bodyBytes += decoded.size();
     const std::size_t added = m_lines.Join(decoded, m_text);
-    m_observer.BodyTaken(this, decoded.size(), added);
+    // A decoder's windows count like the body they make: a compressed page
+    // fetched ahead may declare megabytes of them.
+    std::size_t grown = 0;
+    if (m_decoder) {
+        const std::size_t now = m_decoder->MemoryUse();
+        if (now > m_decoderBytes) grown = now - m_decoderBytes;
+        m_decoderBytes = std::max(now, m_decoderBytes);
+    }
+    m_observer.BodyTaken(this, decoded.size() + grown, added);
     if (!fits) Fail("The page is larger than " + std::to_string(m_limits.maxBodyBytes) + " bytes");
     return fits;
 }

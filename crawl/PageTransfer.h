@@ -39,8 +39,9 @@ public:
     // until Resume(); what it holds back meanwhile is at most a piece of its
     // compressed body.
     virtual std::size_t BodyBudget(const CPageTransfer* /*transfer*/) noexcept { return static_cast<std::size_t>(-1); }
-    // `transfer` took `decoded` more body bytes, of which `text` bytes joined its text as whole lines.
-    virtual void BodyTaken(const CPageTransfer* /*transfer*/, std::size_t /*decoded*/, std::size_t /*text*/) noexcept {}
+    // `transfer` holds `held` more bytes (decoded body bytes, and what its
+    // decoder grew by), and `text` more bytes of its text are whole lines.
+    virtual void BodyTaken(const CPageTransfer* /*transfer*/, std::size_t /*held*/, std::size_t /*text*/) noexcept {}
 };
 
 // What a transfer leaves behind once it has ended. Holds no connection.
@@ -157,6 +158,7 @@ private:
     bool m_headerSeen = false;  // any byte of any answer
     bool m_bodyBegun = false;
     std::unique_ptr<CContentDecoder> m_decoder;
+    std::size_t m_decoderBytes = 0;  // the decoder's memory as last reported
     CLineSplitter m_lines;
     std::string m_text;
     std::size_t m_bodyBytes = 0;  // decoded, as the limit counts them

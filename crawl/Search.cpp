@@ -22,8 +22,8 @@ public:
 
 }  // namespace
 
-CSearch::CSearch(int connections)
-    : CSearch(std::make_unique<CSearchSession>(&m_stop, FetchLimits{}, connections)) {}
+CSearch::CSearch(int connections, const FetchLimits& limits)
+    : CSearch(std::make_unique<CSearchSession>(&m_stop, limits, connections)) {}
 
 CSearch::CSearch(std::unique_ptr<IPageFetcher> fetcher) : m_Session(std::move(fetcher)) {
     // A fetcher that looks ahead is told what the worker will want next.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 
+#include "crawl/FetchLimits.h"
 #include "crawl/LinkRules.h"
 #include "crawl/PageFetcher.h"
 #include "crawl/SearchProgress.h"
@@ -28,7 +29,7 @@ public:
 
     // Without a fetcher the search makes its own, which keeps up to
     // `connections` pages in flight.
-    explicit CSearch(int connections = kDefaultConnections);
+    explicit CSearch(int connections = kDefaultConnections, const FetchLimits& limits = {});
     explicit CSearch(std::unique_ptr<IPageFetcher> fetcher);
     ~CSearch();
     CSearch(const CSearch&) = delete;

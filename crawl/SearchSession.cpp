@@ -64,7 +64,7 @@ struct CSearchSession::Impl : ITransferObserver {
     // ITransferObserver, on the network thread inside libcurl.
     void TransferStatus(const CPageTransfer* from, int stage, const char* info) noexcept override;
     std::size_t BodyBudget(const CPageTransfer* from) noexcept override;
-    void BodyTaken(const CPageTransfer* from, std::size_t decoded, std::size_t text) noexcept override;
+    void BodyTaken(const CPageTransfer* from, std::size_t held, std::size_t text) noexcept override;
 
     const std::atomic<bool>* const stop;
     const FetchLimits limits;
@@ -349,7 +349,7 @@ std::size_t CSearchSession::Impl::BodyBudget(const CPageTransfer* from) noexcept
     return kMaxWaitingBytes - shared.waiting;
 }
 
-void CSearchSession::Impl::BodyTaken(const CPageTransfer* from, std::size_t decoded, std::size_t text) noexcept {
+void CSearchSession::Impl::BodyTaken(const CPageTransfer* from, std::size_t held, std::size_t text) noexcept {
     auto* fetch = static_cast<Fetch*>(from->Owner());
     if (fetch == nullptr) return;
     try {
@@ -361,8 +361,9 @@ void CSearchSession::Impl::BodyTaken(const CPageTransfer* from, std::size_t deco
         }
         fetch->bytes += text;
         if (!fetch->awaited) {
-            fetch->waitingBytes += decoded;
-            shared.waiting += decoded;
+            fetch->waitingBytes += held;
+            shared.waiting += held;
+            shared.stats.peakWaitingBytes = std::max(shared.stats.peakWaitingBytes, shared.waiting);
         }
         if (fetch->awaited) shared.news = true;
     } catch (...) {
@@ -468,6 +469,7 @@ void CSearchSession::Impl::Publish(const std::shared_ptr<Fetch>& fetch, PageOutc
         shared.waiting -= fetch->waitingBytes;
         fetch->waitingBytes = scan ? scan->MemoryBytes() : 0;
         shared.waiting += fetch->waitingBytes;
+        shared.stats.peakWaitingBytes = std::max(shared.stats.peakWaitingBytes, shared.waiting);
         if (scan) {
             shared.arrivals.push_back(std::move(scan));
             arrivalsUnseen = true;

@@ -39,12 +39,19 @@ void ResetCrawlState() {
     g_PageCrc = 0;
 }
 
+// Small enough that a page without end fails soon.
+FetchLimits TestLimits() {
+    FetchLimits limits;
+    limits.maxBodyBytes = 256 * 1024;
+    return limits;
+}
+
 Outcome Crawl(int connections, const std::vector<std::string>& entries, const StringList& patterns) {
     ResetCrawlState();
     g_ResourcePatterns = patterns;
     g_AllLinks = 0;
     g_UrlList.assign(entries.begin(), entries.end());
-    CSearch search(connections);
+    CSearch search(connections, TestLimits());
     RecordingProgress progress;
     ScriptedMessageBox box;
     progress.search = &search;
@@ -68,7 +75,8 @@ Outcome Crawl(int connections, const std::vector<std::string>& entries, const St
 
 // A site with what makes a crawl's order matter: pages linking each other in
 // many ways, redirects within the site and off it, a folder without its slash,
-// a page cut off, a missing page with links, and two pages of the same text.
+// a page cut off, one without end, a missing page with links, and two pages of
+// the same text.
 void ServeSite(TestHttpServer& server, const std::string& otherHost) {
     constexpr int kPages = 40;
     for (int i = 0; i < kPages; ++i) {
@@ -79,6 +87,7 @@ void ServeSite(TestHttpServer& server, const std::string& otherHost) {
         if (i % 5 == 0) body += "<a href=\"/moved" + std::to_string(i) + "\">moved</a>\n";
         if (i % 9 == 0) body += "<a href=\"/folder\">folder</a> <a href=\"/twin/a.htm\">t</a>\n";
         if (i % 13 == 0) body += "<a href=\"/cut.htm\">cut</a> <a href=\"/gone.htm\">gone</a>\n";
+        if (i % 17 == 0) body += "<a href=\"/endless.htm\">endless</a>\n";
         server.Page("/p" + std::to_string(i) + ".htm", body);
     }
     for (int i = 0; i < kPages; i += 5) {
@@ -94,6 +103,15 @@ void ServeSite(TestHttpServer& server, const std::string& otherHost) {
     server.Page("/twin/b.htm", twin);
     server.Page("/twin/only-if-scanned.htm", "<a href=\"late.zip\">");
     server.Page("/gone.htm", "<a href=\"from-404.zip\"><a href=\"p39.htm\">", 404);
+    // Its bytes up to the page limit count, whoever fetched it and when.
+    server.Server().Get("/endless.htm", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
+            const std::string block = "<a href=\"e.zip\">" + std::string(1000, 'e') + "\n";
+            for (int i = 0; i < 1000 && sink.is_writable(); ++i)
+                if (!sink.write(block.data(), block.size())) return false;
+            return false;
+        });
+    });
     server.Server().Get("/cut.htm", [](const httplib::Request&, httplib::Response& res) {
         res.set_content_provider(1000, "text/html", [](size_t offset, size_t, httplib::DataSink& sink) {
             if (offset > 0) return false;
@@ -192,6 +210,40 @@ TEST_F(FetchAheadTest, StopEndsAFetchedAheadCrawlAndKeepsAWholeReport) {
         const std::string hit = slow.Url("/f" + number.substr(0, number.find('.')) + ".zip");
         EXPECT_NE(report.find(hit), std::string::npos) << opened[i];
     }
+    ResetCrawlState();
+}
+
+// A page of many thousand new links keeps the planner walking through them
+// while the pages below it come slowly: a stop still ends the crawl at once
+// and keeps a whole report.
+TEST_F(FetchAheadTest, StopEndsACrawlBelowAPageOfManyLinks) {
+    TestHttpServer many;
+    std::string index;
+    for (int i = 0; i < 50000; ++i) index += "<a href=\"/m" + std::to_string(i) + ".htm\">" + std::to_string(i) + "</a>\n";
+    many.Page("/index.htm", index);
+    many.Server().Get(R"(/m\d+\.htm)", [](const httplib::Request& req, httplib::Response& res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        res.set_content("<a href=\"" + req.path + ".zip\">", "text/html");
+    });
+    many.Start();
+    ResetCrawlState();
+    g_ResourcePatterns = {".ZIP"};
+    g_UrlList = {many.Url("/index.htm")};
+    CSearch search(6);
+    RecordingProgress progress;
+    ScriptedMessageBox box;
+    progress.search = &search;
+    search.OpenSearch(&progress, &box);
+    ASSERT_TRUE(search.Start());
+    progress.WaitUntil([](const std::vector<Event>& events) {
+        return std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::Opened; }) >= 5;
+    });
+    search.Stop();
+    EXPECT_FALSE(search.IsRunning());
+    EXPECT_FALSE(progress.AnyAfterStop());
+    search.m_strReportFile = "kept.htm";
+    EXPECT_EQ(search.CancelKeep(), 1);
+    EXPECT_TRUE(ReadFileBytes("kept.htm").ends_with("</font></body></html>"));
     ResetCrawlState();
 }
 

@@ -1,12 +1,17 @@
 // The session on the real web's terms: https, compressed bodies, redirects, and
 // pages that are too large or take too long.
+#include <brotli/encode.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "crawl/PageScan.h"
 #include "crawl/SearchSession.h"
 #include "support/FetchLines.h"
 #include "support/ScopedEnv.h"
@@ -16,9 +21,17 @@
 
 namespace {
 
-
 // Bodies sent as they are: the server compresses text types on its own.
 constexpr const char* kRawType = "application/octet-stream";
+
+std::string Brotli(const std::string& text) {
+    std::string out(BrotliEncoderMaxCompressedSize(text.size()), '\0');
+    std::size_t size = out.size();
+    BrotliEncoderCompress(5, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_TEXT, text.size(),
+                          reinterpret_cast<const uint8_t*>(text.data()), &size, reinterpret_cast<uint8_t*>(out.data()));
+    out.resize(size);
+    return out;
+}
 
 std::string Gzip(const std::string& text) {
     httplib::detail::gzip_compressor compressor;
@@ -185,6 +198,58 @@ TEST(SearchSessionWeb, PageThatNeverEndsFailsAfterTheTotalTime) {
     CSearchSession session(nullptr, limits);
     EXPECT_THROW(Fetch(session, server.Url("/drip")), InternetError);
     EXPECT_EQ(Fetch(session, server.Url("/next")), "next");
+}
+
+// Pages fetched ahead hold at most the session's bound, counted in decoded
+// bytes: tiny compressed bodies that unpack past the page limit only pause.
+TEST(SearchSessionWeb, PagesFetchedAheadHoldTheirBoundDecoded) {
+    std::string unpacked;
+    for (const std::string line = std::string(63, 'x') + "\n"; unpacked.size() <= FetchLimits::kMaxBodyBytes;)
+        unpacked += line;
+    const std::string bomb = Brotli(unpacked);
+    ASSERT_LT(bomb.size(), 100'000u);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    TestHttpServer server;
+    server.Server().Get(R"(/bomb\d+)", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Encoding", "br");
+        res.set_content(bomb, kRawType);
+    });
+    server.Server().Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return released; });
+        res.set_content("slow\n", kRawType);
+    });
+    server.Start();
+
+    constexpr int kConnections = 6;
+    CSearchSession session(nullptr, FetchLimits{}, kConnections);
+    std::vector<PageRequest> bombs;
+    for (int i = 0; i < 30; ++i) {
+        bombs.emplace_back();
+        bombs.back().url = server.Url("/bomb" + std::to_string(i));
+    }
+    session.Foresee(bombs);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    });
+    EXPECT_EQ(Fetch(session, server.Url("/slow")), "slow");
+    release.join();
+    const FetchStats stats = session.Stats();
+    // At least every connection but the slow page's.
+    EXPECT_GE(stats.fetchedAhead, static_cast<std::size_t>(kConnections - 1));
+    // The bound, plus a decoder's windows for each transfer that came first.
+    EXPECT_LE(stats.peakWaitingBytes, CSearchSession::kMaxWaitingBytes + kConnections * (std::size_t{20} << 20))
+        << stats.peakWaitingBytes;
+    // Taken by the worker, such a page fails at the page limit, its lines up to it counted.
+    std::size_t counted = 0;
+    auto file = session.OpenURL(server.Url("/bomb0"));
+    EXPECT_THROW(for (std::size_t added = 0; file->ReadMore(added);) counted += added, InternetError);
+    EXPECT_EQ(counted, FetchLimits::kMaxBodyBytes / 64 * 63);
 }
 
 }  // namespace
