@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <array>
 
 #include "crawl/Url.h"
 #include "project/AsciiText.h"
@@ -21,20 +23,52 @@ std::string_view WithoutPageMark(std::string_view entry) {
 
 constexpr std::string_view kNeverFollowed[] = {"_VTI_BIN", ".DLL", ".EXE", "JAVASCRIPT:", "CGI-BIN/", "MAILTO:"};
 constexpr std::string_view kNeverFollowedChars = "\\|{}()";
-// The same as a table: every link is looked through byte by byte.
-constexpr auto kNeverFollowedChar = [] {
-    std::array<bool, 256> table{};
-    for (char c : kNeverFollowedChars) table[static_cast<unsigned char>(c)] = true;
+constexpr std::string_view kPageExtensions[] = {".HTM", ".CGI", ".ASP", ".SHTM", ".DHTM", ".PHTM", ".PL"};
+
+// Every followed link is looked through for the texts and characters above in
+// one pass: for each byte, which of the texts start with it (bit k for text k),
+// and whether it is a character never followed (the top bit).
+constexpr std::uint8_t kNeverFollowedChar = 0x80;
+constexpr auto kNeverFollowedStart = [] {
+    static_assert(std::size(kNeverFollowed) < 8);
+    std::array<std::uint8_t, 256> table{};
+    for (std::size_t k = 0; k < std::size(kNeverFollowed); ++k)
+        table[static_cast<unsigned char>(kNeverFollowed[k][0])] |= static_cast<std::uint8_t>(1u << k);
+    for (char c : kNeverFollowedChars) table[static_cast<unsigned char>(c)] |= kNeverFollowedChar;
     return table;
 }();
-constexpr std::string_view kPageExtensions[] = {".HTM", ".CGI", ".ASP", ".SHTM", ".DHTM", ".PHTM", ".PL"};
+
+bool HoldsNeverFollowed(std::string_view upper) {
+    for (std::size_t i = 0; i < upper.size(); ++i) {
+        const std::uint8_t starts = kNeverFollowedStart[static_cast<unsigned char>(upper[i])];
+        if (starts == 0) continue;
+        if ((starts & kNeverFollowedChar) != 0) return true;
+        for (std::size_t k = 0; k < std::size(kNeverFollowed); ++k)
+            if (((starts >> k) & 1u) != 0 && upper.substr(i).starts_with(kNeverFollowed[k])) return true;
+    }
+    return false;
+}
 
 bool IsPage(std::string_view cut, std::string_view upper) {
     if (cut.empty() || cut.back() == '/') return true;
-    std::size_t mark = cut.find_last_of("./");
-    if (mark == std::string_view::npos || cut[mark] == '/') return true;
+    std::size_t mark = cut.size();
+    while (mark > 0 && cut[mark - 1] != '.' && cut[mark - 1] != '/') --mark;
+    if (mark == 0 || cut[mark - 1] == '/') return true;
     return std::any_of(std::begin(kPageExtensions), std::end(kPageExtensions),
                        [&](std::string_view ext) { return Contains(upper, ext); });
+}
+
+std::string_view TrimLeftView(std::string_view text) {
+    while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+// The upper-cased `text` in a buffer reused from link to link: it is looked at, never kept.
+std::string_view UpperInBuffer(std::string_view text) {
+    thread_local std::string upper;
+    upper.assign(text);
+    for (char& c : upper) c = UpperChar(c);
+    return upper;
 }
 
 }  // namespace
@@ -66,7 +100,7 @@ PageContext PageContextOf(const std::string& queuedUrl, const std::string& final
     return page;
 }
 
-ResolvedLink ResolveLink(std::string_view link, const PageContext& page) {
+ResolvedLink ResolveLink(std::string_view link, const PageContext& page, const UrlParts* address) {
     ResolvedLink resolved{LinkKind::OtherScheme, {}};
     if (HasScheme(link)) {
         resolved.url = std::string(link);
@@ -74,7 +108,7 @@ ResolvedLink ResolveLink(std::string_view link, const PageContext& page) {
     } else {
         // "//host/x" takes the page's scheme; everything relative is merged with
         // the page's own address, as a browser does.
-        resolved.url = ResolveUrl(page.address, link);
+        resolved.url = address != nullptr ? ResolveUrl(*address, link) : ResolveUrl(page.address, link);
     }
     const std::string_view host = HostOf(resolved.url);
     resolved.kind = !host.empty() && EqualsNoCase(host, page.host) ? LinkKind::SameHost : LinkKind::OffHost;
@@ -82,10 +116,10 @@ ResolvedLink ResolveLink(std::string_view link, const PageContext& page) {
 }
 
 std::string ClassifiedForm(std::string_view url) {
-    std::string form = TrimLeft(url);
-    if (!form.empty() && (form[0] == '+' || form[0] == '-' || form[0] == '*' || form[0] == '!')) form.erase(0, 1);
-    if (IsHttpUrl(form)) form = NormalHttpUrl(form);
-    return form;
+    std::string_view form = TrimLeftView(url);
+    if (!form.empty() && (form[0] == '+' || form[0] == '-' || form[0] == '*' || form[0] == '!')) form.remove_prefix(1);
+    if (IsHttpUrl(form)) return NormalHttpUrl(form);
+    return std::string(form);
 }
 
 bool IsExcluded(std::string_view upperUrl, const StringList& exclusions) {
@@ -97,25 +131,32 @@ bool IsExcluded(std::string_view upperUrl, const StringList& exclusions) {
     return false;
 }
 
-std::optional<std::string> FollowTarget(std::string_view url, std::string_view upper, std::string_view base) {
-    if (!upper.starts_with("HTTP://") && !upper.starts_with("HTTPS://")) return std::nullopt;
-    if (!base.empty() && !Contains(url, base)) return std::nullopt;
+namespace {
+
+// The length of the page a classified link leads to (see FollowTarget); 0 when it is not followed.
+std::size_t FollowLength(std::string_view url, std::string_view upper, std::string_view base) {
+    if (!upper.starts_with("HTTP://") && !upper.starts_with("HTTPS://")) return 0;
+    if (!base.empty() && !Contains(url, base)) return 0;
 
     std::string_view cut = url;
     cut = cut.substr(0, cut.find('#'));
     cut = cut.substr(0, cut.find('"'));
     // The link was judged by its host before the cut; a quote in its user
     // information ("http://other\"@host/") would leave another host standing.
-    if (HostOf(cut) != HostOf(url)) return std::nullopt;
+    if (cut.size() < AuthorityEnd(url) && HostOf(cut) != HostOf(url)) return 0;
 
-    for (std::string_view never : kNeverFollowed)
-        if (Contains(upper, never)) return std::nullopt;
-    if (std::any_of(upper.begin(), upper.end(),
-                    [](char c) { return kNeverFollowedChar[static_cast<unsigned char>(c)]; }))
-        return std::nullopt;
-    if (!IsPage(cut, upper)) return std::nullopt;
-    if (cut.size() > kMaxQueuedUrlLength) return std::nullopt;
-    return std::string(cut);
+    if (HoldsNeverFollowed(upper)) return 0;
+    if (!IsPage(cut, upper)) return 0;
+    if (cut.size() > kMaxQueuedUrlLength) return 0;
+    return cut.size();
+}
+
+}  // namespace
+
+std::optional<std::string> FollowTarget(std::string_view url, std::string_view upper, std::string_view base) {
+    const std::size_t length = FollowLength(url, upper, base);
+    if (length == 0) return std::nullopt;
+    return std::string(url.substr(0, length));
 }
 
 CrawlRules MakeCrawlRules(const StringList& exclusionEntries, const StringList& patterns, int allLinks) {
@@ -150,25 +191,24 @@ LinkDecision DecideClassified(std::string_view url, const LinkContext& context, 
     LinkDecision decision;
     std::string form = ClassifiedForm(url);
     if (form.empty()) return decision;
-    const std::string upper = ToUpperAscii(form);
+    const std::string_view upper = UpperInBuffer(form);
     if (Excluded(upper, rules)) return decision;
     decision.hits = HitCount(upper, rules);
-    if (context.recursive && context.page.followLinks) {
-        if (const std::optional<std::string> page = FollowTarget(form, upper, context.base))
-            decision.followLength = static_cast<std::uint32_t>(page->size());
-    }
+    if (context.recursive && context.page.followLinks)
+        decision.followLength = static_cast<std::uint32_t>(FollowLength(form, upper, context.base));
     if (decision.Matters()) decision.url = std::move(form);
     return decision;
 }
 
-LinkDecision DecideLink(std::string_view link, const LinkContext& context, const CrawlRules& rules) {
-    const std::string trimmed = TrimLeft(link);
+LinkDecision DecideLink(std::string_view link, const LinkContext& context, const CrawlRules& rules,
+                        const UrlParts* address) {
+    const std::string_view trimmed = TrimLeftView(link);
     if (trimmed.empty()) return {};
-    ResolvedLink resolved = ResolveLink(trimmed, context.page);
+    ResolvedLink resolved = ResolveLink(trimmed, context.page, address);
     if (resolved.kind != LinkKind::OffHost) return DecideClassified(resolved.url, context, rules);
     // Another host is never followed, but what it offers still counts as found.
     LinkDecision decision;
-    decision.hits = HitCount(ToUpperAscii(resolved.url), rules);
+    decision.hits = HitCount(UpperInBuffer(resolved.url), rules);
     if (decision.hits != 0) decision.url = std::move(resolved.url);
     return decision;
 }

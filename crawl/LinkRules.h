@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "crawl/Url.h"
 #include "project/ProjectData.h"
 
 // A followed link longer than this is not queued (it can still be a hit): a
@@ -41,8 +42,9 @@ struct ResolvedLink {
     std::string url;
 };
 
-// `link` has its leading white space removed and is not empty.
-ResolvedLink ResolveLink(std::string_view link, const PageContext& page);
+// `link` has its leading white space removed and is not empty. `address`,
+// when given, is page.address split.
+ResolvedLink ResolveLink(std::string_view link, const PageContext& page, const UrlParts* address = nullptr);
 
 // The form in which a classified link is tested, recorded and queued: without
 // leading blanks and mark, an http(s) URL in its normal form.
@@ -88,12 +90,15 @@ struct LinkDecision {
     std::string url;                 // as recorded; empty when the link comes to nothing
     std::uint32_t hits = 0;          // times it counts as a hit: patterns it contains, or 1 with "All links"
     std::uint32_t followLength = 0;  // not 0: the page to queue, when new, is url's first followLength bytes
+    bool repeated = false;           // an earlier link of the page leads to the same page: it is queued already
 
     std::string_view Follow() const { return std::string_view(url).substr(0, followLength); }
     bool Matters() const { return hits != 0 || followLength != 0; }
 };
 
-// A link value as found on a page.
-LinkDecision DecideLink(std::string_view link, const LinkContext& context, const CrawlRules& rules);
+// A link value as found on a page; `address`, when given, is the page's address
+// split, for the many links of one page.
+LinkDecision DecideLink(std::string_view link, const LinkContext& context, const CrawlRules& rules,
+                        const UrlParts* address = nullptr);
 // A link already resolved to an address on the page's host (or of another scheme).
 LinkDecision DecideClassified(std::string_view url, const LinkContext& context, const CrawlRules& rules);

@@ -43,6 +43,8 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
     // stands, as it always was: resolved against itself it would name a folder
     // below the base that the page never names.
     bool baseValueSeen = !baseAddress;
+    const UrlParts pageAddress = SplitUrl(context.page.address);
+    const UrlParts baseParts = SplitUrl(underBase.page.address);
     bool stopped = false;
     ForEachLinkValue(text, [&](std::string value) {
         // A page of many thousand links must not hold up a stop.
@@ -52,7 +54,8 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
         }
         const bool isBase = !baseValueSeen && value == *base;
         baseValueSeen = baseValueSeen || isBase;
-        LinkDecision decision = DecideLink(value, isBase ? context : underBase, rules);
+        LinkDecision decision =
+            isBase ? DecideLink(value, context, rules, &pageAddress) : DecideLink(value, underBase, rules, &baseParts);
         if (!decision.Matters()) return true;
         return onLink(std::move(decision));
     });
@@ -92,8 +95,10 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
         if (follow.empty()) continue;
         const std::uint64_t hash = UrlHash(follow);
         const auto [first, last] = firstLinks.equal_range(hash);
-        if (std::any_of(first, last, [&](const auto& known) { return SameUrl(scan->links[known.second].Follow(), follow); }))
+        if (std::any_of(first, last, [&](const auto& known) { return SameUrl(scan->links[known.second].Follow(), follow); })) {
+            scan->links[i].repeated = true;
             continue;
+        }
         firstLinks.emplace(hash, i);
         scan->follows.push_back(i);
         scan->followHashes.push_back(hash);

@@ -21,7 +21,8 @@ void CSearch::Record(const LinkDecision& decision) {
         AddHit(g_UrlList.front(), decision.url);
         m_nHits += static_cast<std::int32_t>(decision.hits);
     }
-    if (decision.followLength == 0) return;
+    // A page linked to again was added at its first link: it is known now.
+    if (decision.followLength == 0 || decision.repeated) return;
     std::string page(decision.Follow());
     if (AddPage(page) == 1) g_UrlList.insert(g_UrlList.begin() + 1, m_strBase.empty() ? std::move(page) : "-" + page);
 }

@@ -1,5 +1,9 @@
 #include "crawl/Url.h"
 
+#include <xxhash.h>
+
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "project/AsciiText.h"
@@ -10,15 +14,20 @@ bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Where the authority of `rest` ends ("/", "?" or "#"), or its path ("?" or "#"). Every
-// link of every page is split here: a plain loop, where find_first_of would
-// search its set once for each character.
-std::size_t EndOfPart(std::string_view rest, bool authority) {
+// Where the authority of `rest` ends: at "/", "?" or "#". Authorities are short.
+std::size_t EndOfAuthority(std::string_view rest) {
     for (std::size_t i = 0; i < rest.size(); ++i) {
         const char c = rest[i];
-        if (c == '?' || c == '#' || (authority && c == '/')) return i;
+        if (c == '/' || c == '?' || c == '#') return i;
     }
     return std::string_view::npos;
+}
+
+// Where the path of `rest` ends: at "?" or "#". Paths can be long: two memchr
+// passes beat a loop that tests each byte against both.
+std::size_t EndOfPath(std::string_view rest) {
+    const std::size_t query = rest.find('?');
+    return std::min(query, rest.substr(0, query).find('#'));
 }
 
 // Length of the scheme at the start of `text` (without its ":"), or 0.
@@ -59,7 +68,7 @@ struct FoldedSpans {
         std::string_view rest = url.substr(schemeEnd + 1);
         if (!rest.starts_with("//")) return;
         rest.remove_prefix(2);
-        const std::string_view host = HostOfAuthority(rest.substr(0, EndOfPart(rest, true)));
+        const std::string_view host = HostOfAuthority(rest.substr(0, EndOfAuthority(rest)));
         hostBegin = static_cast<std::size_t>(host.data() - url.data());
         hostEnd = hostBegin + host.size();
     }
@@ -99,12 +108,12 @@ UrlParts SplitUrl(std::string_view url) {
     }
     if (rest.starts_with("//")) {
         rest.remove_prefix(2);
-        const std::size_t end = EndOfPart(rest, true);
+        const std::size_t end = EndOfAuthority(rest);
         parts.authority = rest.substr(0, end);
         parts.hasAuthority = true;
         rest.remove_prefix(parts.authority.size());
     }
-    const std::size_t pathEnd = EndOfPart(rest, false);
+    const std::size_t pathEnd = EndOfPath(rest);
     parts.path = rest.substr(0, pathEnd);
     rest.remove_prefix(parts.path.size());
     if (rest.starts_with('?')) {
@@ -128,12 +137,25 @@ bool IsHttpUrl(std::string_view url) {
 }
 
 std::string_view HostOf(std::string_view url) {
-    const UrlParts parts = SplitUrl(url);
-    if (!parts.hasAuthority) return {};
-    return HostOfAuthority(parts.authority);
+    // As SplitUrl finds it, without looking past the authority.
+    std::string_view rest = url;
+    if (const std::size_t length = SchemeLength(rest); length != 0) rest.remove_prefix(length + 1);
+    if (!rest.starts_with("//")) return {};
+    rest.remove_prefix(2);
+    return HostOfAuthority(rest.substr(0, EndOfAuthority(rest)));
+}
+
+std::size_t AuthorityEnd(std::string_view url) {
+    std::string_view rest = url;
+    if (const std::size_t length = SchemeLength(rest); length != 0) rest.remove_prefix(length + 1);
+    if (!rest.starts_with("//")) return url.size() - rest.size();
+    rest.remove_prefix(2);
+    return url.size() - rest.size() + std::min(EndOfAuthority(rest), rest.size());
 }
 
 std::string RemoveDotSegments(std::string_view path) {
+    // A dot segment begins the path or follows a slash; most paths have none.
+    if (!path.starts_with('.') && path.find("/.") == std::string_view::npos) return std::string(path);
     std::string out;
     out.reserve(path.size());
     auto dropLastSegment = [&out] {
@@ -174,8 +196,11 @@ std::string RemoveDotSegments(std::string_view path) {
 }
 
 std::string ResolveUrl(std::string_view base, std::string_view reference) {
+    return ResolveUrl(SplitUrl(base), reference);
+}
+
+std::string ResolveUrl(const UrlParts& b, std::string_view reference) {
     const UrlParts r = SplitUrl(reference);
-    const UrlParts b = SplitUrl(base);
     UrlParts t;
     std::string path;  // holds the path t.path views
     if (r.hasScheme) {
@@ -221,13 +246,17 @@ std::string ResolveUrl(std::string_view base, std::string_view reference) {
     t.hasFragment = r.hasFragment;
 
     std::string out;
-    out.reserve(base.size() + reference.size());
+    out.reserve(b.scheme.size() + b.authority.size() + path.size() + reference.size() + 4);
     Append(out, t);
     return out;
 }
 
 std::string NormalHttpUrl(std::string_view url) {
     const UrlParts parts = SplitUrl(url);
+    // Most links are in their normal form already: no dot segment, no "//" run.
+    if ((parts.path.empty() || parts.path.front() == '/') && parts.path.find("/.") == std::string_view::npos &&
+        parts.path.find("//") == std::string_view::npos)
+        return std::string(url);
     const std::string dotless = RemoveDotSegments(parts.path);
     std::string path;
     path.reserve(dotless.size());
@@ -245,22 +274,26 @@ std::string NormalHttpUrl(std::string_view url) {
 
 bool SameUrl(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    // Where the spans lie depends only on bytes that do not fold (":", "/",
+    // "@", ...): two URLs equal under a's folding have the same spans.
     const FoldedSpans spans(a);
-    if (!(spans == FoldedSpans(b))) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    const std::size_t folded = std::max(spans.schemeEnd, spans.hostEnd);
+    for (std::size_t i = 0; i < folded; ++i) {
         if (spans.Folds(i) ? LowerChar(a[i]) != LowerChar(b[i]) : a[i] != b[i]) return false;
     }
-    return true;
+    return a.substr(folded) == b.substr(folded);
 }
 
 std::size_t UrlHash(std::string_view url) {
+    // The scheme and authority, folded, in a buffer of their own; the rest of the
+    // URL, often the most of it, is hashed where it stands.
     const FoldedSpans spans(url);
-    std::uint64_t h = 14695981039346656037ull;
-    for (std::size_t i = 0; i < url.size(); ++i) {
-        const char c = spans.Folds(i) ? LowerChar(url[i]) : url[i];
-        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    }
-    return static_cast<std::size_t>(h);
+    const std::size_t folded = std::max(spans.schemeEnd, spans.hostEnd);
+    std::array<char, 256> head;
+    if (folded > head.size()) return static_cast<std::size_t>(XXH3_64bits(UrlKey(url).data(), url.size()));
+    for (std::size_t i = 0; i < folded; ++i) head[i] = spans.Folds(i) ? LowerChar(url[i]) : url[i];
+    const std::uint64_t seed = XXH3_64bits(head.data(), folded);
+    return static_cast<std::size_t>(XXH3_64bits_withSeed(url.data() + folded, url.size() - folded, seed));
 }
 
 std::string UrlKey(std::string_view url) {

@@ -36,9 +36,13 @@ bool IsHttpUrl(std::string_view url);
 // The host of an URL with an authority: without user information and port,
 // as written. Empty when there is none ("http:///x", "mailto:a@b").
 std::string_view HostOf(std::string_view url);
+// Where the scheme and authority of `url` end: its path, query or fragment begins there.
+std::size_t AuthorityEnd(std::string_view url);
 
 // The address a browser opens for `reference` found on the page at `base`.
 std::string ResolveUrl(std::string_view base, std::string_view reference);
+// The same, with the page's address split already (many links share one page).
+std::string ResolveUrl(const UrlParts& base, std::string_view reference);
 // "." and ".." segments removed, never above the root.
 std::string RemoveDotSegments(std::string_view path);
 // An http(s) URL with the dot segments of its path removed and runs of "/" in
