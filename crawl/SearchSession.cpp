@@ -15,6 +15,9 @@ std::string CSearchSession::StatusText(int code, const char* info) { return Conn
 
 namespace {
 
+// How long the network thread scans pages before it looks at its transfers again.
+constexpr auto kScanSlice = std::chrono::milliseconds(5);
+
 const CrawlRules& NoRules() {
     static const CrawlRules none;
     return none;
@@ -49,8 +52,11 @@ struct CSearchSession::Impl : ITransferObserver {
     void StartTransfers(std::vector<std::shared_ptr<Fetch>>& start);
     void Begin(const std::shared_ptr<Fetch>& fetch);
     void EndTransfer(Fetch& fetch, const char* reason);
-    // A transfer has ended: its page is scanned and handed over.
+    // A transfer has ended: a failure is handed over, a page waits for its scan.
     void Ended(const std::shared_ptr<Fetch>& fetch);
+    // Scans a page waiting for it, `preferred` if it waits, and hands it over;
+    // false when there was none. Either thread may call it.
+    bool ScanNext(const std::shared_ptr<Fetch>& preferred = nullptr);
     void Publish(const std::shared_ptr<Fetch>& fetch, PageOutcome outcome, std::shared_ptr<const PageScan> scan);
     void Drive();
     void ResumeWaiting(bool memoryFree);
@@ -174,6 +180,15 @@ void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
         arrivalsUnseen = false;
         lock.unlock();
         planner->Replan();
+        lock.lock();
+        return;
+    }
+    // A worker that would only wait scans instead: its own page first, else
+    // one fetched ahead, so that both threads share the reading.
+    if (!shared.toScan.empty()) {
+        const std::shared_ptr<Fetch> own = shared.awaited;
+        lock.unlock();
+        if (!ScanNext(own)) ScanNext();
         lock.lock();
         return;
     }
@@ -303,6 +318,7 @@ void CSearchSession::Impl::EndAll() {
     shared.fetches.clear();
     shared.awaited.reset();
     shared.retired.clear();
+    shared.toScan.clear();
     shared.foresight.clear();
     shared.foreseen.clear();
     shared.arrivals.clear();
@@ -428,27 +444,49 @@ void CSearchSession::Impl::Ended(const std::shared_ptr<Fetch>& fetch) {
     PageOutcome outcome = fetch->transfer->TakeOutcome();
     fetch->transfer->SetOwner(nullptr);
     spare.push_back(std::move(fetch->transfer));
-
-    std::shared_ptr<const PageScan> scan;
-    if (!outcome.failed) {
-        const CrawlRules& scanRules = rules ? *rules : NoRules();
-        // The worker may take the page, under a request of its own, while it is scanned.
-        for (PageRequest request;;) {
-            {
-                std::lock_guard<std::mutex> lock(shared.mutex);
-                if (fetch->dropped || (scan && fetch->request == request)) break;
-                request = fetch->request;
-            }
-            scan = ScanPage(outcome.text, request, outcome.finalUrl, scanRules, stop);
-            if (!scan) {
-                outcome.failed = true;
-                outcome.failure = "The search was stopped";
-                break;
-            }
-        }
+    if (outcome.failed) {
+        Publish(fetch, std::move(outcome), nullptr);
+        return;
     }
+    // Its scan is work for whichever thread is free first: this one between
+    // turns, or the worker while it waits.
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    fetch->unscanned = std::move(outcome);
+    shared.toScan.push_back(fetch);
+    shared.news = true;
+}
 
+bool CSearchSession::Impl::ScanNext(const std::shared_ptr<Fetch>& preferred) {
+    std::shared_ptr<Fetch> fetch;
+    PageOutcome outcome;
+    PageRequest request;
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        auto it = shared.toScan.begin();
+        if (preferred) it = std::find(shared.toScan.begin(), shared.toScan.end(), preferred);
+        if (it == shared.toScan.end()) return false;
+        fetch = std::move(*it);
+        shared.toScan.erase(it);
+        outcome = std::move(*fetch->unscanned);
+        fetch->unscanned.reset();
+        request = fetch->request;
+    }
+    const CrawlRules& scanRules = rules ? *rules : NoRules();
+    std::shared_ptr<const PageScan> scan;
+    // The worker may take the page, under a request of its own, while it is scanned.
+    for (;;) {
+        scan = ScanPage(outcome.text, request, outcome.finalUrl, scanRules, stop);
+        if (!scan) {
+            outcome.failed = true;
+            outcome.failure = "The search was stopped";
+            break;
+        }
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        if (fetch->dropped || fetch->request == request) break;
+        request = fetch->request;
+    }
     Publish(fetch, std::move(outcome), std::move(scan));
+    return true;
 }
 
 void CSearchSession::Impl::Publish(const std::shared_ptr<Fetch>& fetch, PageOutcome outcome,
@@ -606,6 +644,11 @@ void CSearchSession::Impl::Run() {
         for (const std::shared_ptr<Fetch>& fetch : start) Begin(fetch);
         ResumeWaiting(memoryFree);
         Drive();
+        // Pages are scanned between turns, a few milliseconds' worth at most, so
+        // that the transfers are not kept waiting.
+        const auto scanUntil = std::chrono::steady_clock::now() + kScanSlice;
+        while (std::chrono::steady_clock::now() < scanUntil && ScanNext()) {
+        }
         {
             // The worker is woken once a turn, however much changed in it.
             std::lock_guard<std::mutex> lock(shared.mutex);

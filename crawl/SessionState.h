@@ -4,6 +4,8 @@
 // the transfers and scans what arrives. Everything here is under the one lock,
 // except what is marked as the network thread's own.
 #include <condition_variable>
+#include <deque>
+#include <optional>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -39,6 +41,8 @@ struct Fetch {
     std::shared_ptr<const PageScan> scan;
     std::vector<std::string> statuses;  // status texts the worker has yet to show
     std::string lastStatus;
+    // Its transfer has ended well and it waits for its scan, which ends it.
+    std::optional<PageOutcome> unscanned;
 
     // The network thread's own.
     std::unique_ptr<CPageTransfer> transfer;
@@ -58,6 +62,8 @@ struct SessionShared {
     std::vector<PageRequest> foresight;
     std::unordered_set<std::string> foreseen;  // the URLs of `foresight`
     std::vector<std::shared_ptr<const PageScan>> arrivals;
+    // Pages read whole and waiting for their scan, in the order they ended.
+    std::deque<std::shared_ptr<Fetch>> toScan;
     // The running sum of what pages fetched ahead hold while they wait.
     std::size_t waiting = 0;
     bool ending = false;
