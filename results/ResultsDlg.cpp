@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <utility>
 
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QResizeEvent>
 
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
@@ -76,7 +76,7 @@ CResultsDlg::CResultsDlg(QWidget* parent) : QDialog(parent) {
     connect(m_btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_browser, &CWebBrowser::NavigateComplete, m_status, &QLabel::setText);
 
-    LayOut(width(), height());
+    LayOut();
 }
 
 void CResultsDlg::setVisible(bool visible) {
@@ -135,12 +135,29 @@ void CResultsDlg::ShowFileError() {
 
 void CResultsDlg::NavigatePage() { m_browser->Navigate(ToQt(m_strPage)); }
 
-void CResultsDlg::resizeEvent(QResizeEvent* event) {
-    QDialog::resizeEvent(event);
-    LayOut(event->size().width(), event->size().height());
+bool CResultsDlg::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::Move:
+    case QEvent::Show:
+    case QEvent::WindowStateChange:
+        // X reports sizes late: when the window manager maximises the new window,
+        // a resize event may still carry the size from before, with the window
+        // already at its new size and no resize event to follow; or a move takes
+        // the new size into the window without any resize event at all. The
+        // window's own size after each of these is the one to follow.
+        LayOut();
+        break;
+    default:
+        break;
+    }
+    return handled;
 }
 
-void CResultsDlg::LayOut(int cx, int cy) {
+void CResultsDlg::LayOut() {
+    const int cx = width();
+    const int cy = height();
     m_browser->setGeometry(0, 0, cx, std::max(0, cy - 50));
     m_btnBack->setGeometry(10, cy - 30, 30, 25);
     m_btnHome->setGeometry(40, cy - 30, 30, 25);
