@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -240,6 +241,39 @@ private slots:
         f.dlg->DeleteCurrentProject();
         QCOMPARE(f.box.Shown().size(), size_t(3));
         QCOMPARE(f.Items(), (QStringList{"Help", "New Project", "b"}));
+    }
+
+    // A real box: Escape and the close box leave a Yes/No question open, so that
+    // only Yes or No answers it; an Ok box still ends on Escape.
+    void questionsAnswerOnlyByTheirButtons() {
+        Fixture f({"a.nsp"});
+        SetAppMessageBox(nullptr);
+        f.dlg->m_strCurrent = "a";
+        bool openAfterEscapeAndClose = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QTest::keyClick(box, Qt::Key_Escape);
+            box->close();
+            QCoreApplication::processEvents();
+            openAfterEscapeAndClose = box->isVisible();
+            box->button(QMessageBox::Yes)->click();
+        });
+        f.dlg->DeleteCurrentProject();
+        QVERIFY(openAfterEscapeAndClose);
+        QVERIFY(!std::filesystem::exists("a.nsp"));
+
+        bool okBoxEnded = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QTest::keyClick(box, Qt::Key_Escape);
+            okBoxEnded = !box->isVisible();
+            if (!okBoxEnded) box->button(QMessageBox::Ok)->click();
+        });
+        f.dlg->m_strCurrent = "Help";
+        f.dlg->DeleteCurrentProject();
+        QVERIFY(okBoxEnded);
     }
 
     void mouseAndKeysChooseTheCurrentItem() {
