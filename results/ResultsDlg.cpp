@@ -43,6 +43,13 @@ QPushButton* NavigationButton(QWidget* parent, const char* name) {
     button->setObjectName(QLatin1String(name));
     button->setFlat(true);
     button->setIconSize(QSize(16, 16));
+    // Flat, the style draws no focus on them: Tab out of the page would seem to
+    // go nowhere.
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { border: 1px solid transparent; border-radius: 2px; background: transparent; }"
+        "QPushButton:hover { border-color: palette(mid); }"
+        "QPushButton:pressed { background: palette(midlight); }"
+        "QPushButton:focus { border-color: palette(highlight); }"));
     return button;
 }
 

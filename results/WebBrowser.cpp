@@ -2,9 +2,12 @@
 
 #include <utility>
 
+#include <QChildEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QRegularExpression>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineLoadingInfo>
@@ -27,9 +30,28 @@ CWebBrowser::CWebBrowser(QWidget* parent)
     // the window that opened it then blocks it, and nothing takes input any more.
     // Asking the empty page for its text builds it now, before any window is shown.
     page()->toHtml([](const QString&) {});
+    if (focusProxy()) focusProxy()->installEventFilter(this);
     // Downloads are announced by the profile, which every view of the program shares.
     connect(page()->profile(), &QWebEngineProfile::downloadRequested, this,
             &CWebBrowser::OnDownloadRequested);
+}
+
+bool CWebBrowser::event(QEvent* event) {
+    // Whichever of the view's widgets takes the keys, now or made later, is watched.
+    if (event->type() == QEvent::ChildPolished)
+        static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
+    return QWebEngineView::event(event);
+}
+
+bool CWebBrowser::eventFilter(QObject* watched, QEvent* event) {
+    // Escape belongs to the window the browser sits in, wherever the focus is:
+    // the browser engine keeps it for the page, and the window never hears of it.
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
+        QCoreApplication::sendEvent(window(), event);
+        return true;
+    }
+    return QWebEngineView::eventFilter(watched, event);
 }
 
 void CWebBrowser::GoBack() { back(); }

@@ -39,6 +39,10 @@ public:
 signals:
     void NavigateComplete(const QString& address);
 
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void OnLoadingChanged(const QWebEngineLoadingInfo& info);
     void OnDownloadRequested(QWebEngineDownloadRequest* request);

@@ -310,6 +310,7 @@ private slots:
         QTest::newRow("Ok") << "ok" << int(QDialog::Accepted);
         QTest::newRow("Enter") << "enter" << int(QDialog::Accepted);
         QTest::newRow("Escape") << "escape" << int(QDialog::Rejected);
+        QTest::newRow("Escape in the page") << "escape in page" << int(QDialog::Rejected);
         QTest::newRow("close box") << "close" << int(QDialog::Rejected);
     }
     void ends() {
@@ -326,6 +327,12 @@ private slots:
             if (how == "ok") Button(dlg, "m_btnOk")->click();
             if (how == "enter") QTest::keyClick(focus, Qt::Key_Return);
             if (how == "escape") QTest::keyClick(focus, Qt::Key_Escape);
+            if (how == "escape in page") {
+                QWidget* page = Browser(dlg)->focusProxy();
+                QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(20, 20));
+                QTRY_COMPARE(QApplication::focusWidget(), page);
+                QTest::keyClick(page, Qt::Key_Escape);
+            }
             if (how == "close") dlg.close();
         });
         // A key swallowed on the way would leave the viewer open: end the test instead.
