@@ -38,9 +38,11 @@ std::string FullPath(const std::string& path) {
     return ec ? path : full.lexically_normal().string();
 }
 
-QPushButton* NavigationButton(QWidget* parent, const char* name) {
+QPushButton* NavigationButton(QWidget* parent, const char* name, const char* tip) {
     auto* button = new QPushButton(parent);
     button->setObjectName(QLatin1String(name));
+    // Their pictures are all they show.
+    button->setToolTip(QLatin1String(tip));
     button->setFlat(true);
     button->setIconSize(QSize(16, 16));
     // Flat, the style draws no focus on them: Tab out of the page would seem to
@@ -65,9 +67,9 @@ CResultsDlg::CResultsDlg(QWidget* parent) : QDialog(parent) {
     // Created in tab order.
     m_browser = new CWebBrowser(this);
     m_browser->setObjectName(QStringLiteral("m_browser"));
-    m_btnBack = NavigationButton(this, "m_btnBack");
-    m_btnHome = NavigationButton(this, "m_btnHome");
-    m_btnForward = NavigationButton(this, "m_btnForward");
+    m_btnBack = NavigationButton(this, "m_btnBack", "Back");
+    m_btnHome = NavigationButton(this, "m_btnHome", "Back to the first page");
+    m_btnForward = NavigationButton(this, "m_btnForward", "Forward");
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("m_status"));
     m_status->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
