@@ -13,7 +13,10 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
+
+#include "results/LoadErrorPage.h"
 
 CWebBrowser::CWebBrowser(QWidget* parent)
     : QWebEngineView(parent),
@@ -87,6 +90,12 @@ void CWebBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus ||
         info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
         emit NavigateComplete(AddressOf(info.url()));
+    // The page's scripts stay off; the program's own world writes the message.
+    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus && info.isErrorPage())
+        page()->runJavaScript(LoadErrorScript(AddressOf(info.url()),
+                                              LoadErrorReason(info.errorDomain(), info.errorCode()),
+                                              info.errorString()),
+                              QWebEngineScript::ApplicationWorld);
 }
 
 void CWebBrowser::OnDownloadRequested(QWebEngineDownloadRequest* request) {

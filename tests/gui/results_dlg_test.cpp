@@ -21,6 +21,7 @@
 #include "results/WebBrowser.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
+#include "support/TestTlsServer.h"
 
 namespace {
 
@@ -341,6 +342,48 @@ private slots:
         QTimer::singleShot(kLoadTimeout, &dlg, [&] { dlg.done(-2); });
         QCOMPARE(dlg.exec(), result);
         QVERIFY(!dlg.isVisible());
+    }
+
+    // The engine's error pages need script, which the viewer runs in no page:
+    // the viewer writes the failure into them itself.
+    void failedLoadsSayWhy_data() {
+        QTest::addColumn<QString>("target");  // "TLS" stands for a server nobody trusts
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing file") << "missing.htm" << "There is no such file.";
+        QTest::newRow("untrusted certificate")
+            << "TLS" << "The server's certificate is not trusted, so the page was not loaded.";
+    }
+    void failedLoadsSayWhy() {
+        QFETCH(QString, target);
+        QFETCH(QString, reason);
+        TestTlsServer server;
+        server.Page("/", "<html><body>secret</body></html>");
+        server.Start();
+        if (target == "TLS") target = QString::fromStdString(server.Url());
+        WritePage("demo.htm", "first");
+        auto dlg = OpenOn("demo.htm");
+        QVERIFY(dlg);
+        CWebBrowser* browser = Browser(*dlg);
+        const auto shownText = [&] {
+            QString text;
+            browser->page()->toPlainText([&](const QString& t) { text = t.isNull() ? "" : t; });
+            return QTest::qWaitFor([&] { return !text.isNull(); }, kLoadTimeout) ? text : QString();
+        };
+        QSignalSpy spy(browser, &CWebBrowser::NavigateComplete);
+        const QString address = CWebBrowser::AddressOf(CWebBrowser::TargetUrl(target));
+
+        browser->Navigate(target);
+        QTRY_VERIFY_WITH_TIMEOUT(shownText().contains(reason), kLoadTimeout);
+        const QString text = shownText();
+        QVERIFY(text.contains("This page could not be shown"));
+        QVERIFY(text.contains(address));
+        QCOMPARE(Status(*dlg), address);
+
+        // The page before is left as it was, and the message comes back with the failure.
+        Button(*dlg, "m_btnBack")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(shownText().trimmed(), QString("first"), kLoadTimeout);
+        Button(*dlg, "m_btnForward")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(shownText().contains(reason), kLoadTimeout);
     }
 
     void downloadsAskWhereToSave() {
