@@ -142,7 +142,7 @@ void CResultsDlg::ShowFileError() {
     AppMessageBox().Show(text, AppName(), MsgIcon::Stop, MsgButtons::Ok);
 }
 
-void CResultsDlg::NavigatePage() { m_browser->Navigate(ToQt(m_strPage)); }
+void CResultsDlg::NavigatePage() { m_browser->Navigate(m_strPage); }
 
 bool CResultsDlg::event(QEvent* event) {
     const bool handled = QDialog::event(event);

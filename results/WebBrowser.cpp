@@ -1,5 +1,7 @@
 #include "results/WebBrowser.h"
 
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include <QChildEvent>
@@ -61,22 +63,27 @@ void CWebBrowser::GoBack() { back(); }
 
 void CWebBrowser::GoForward() { forward(); }
 
-void CWebBrowser::Navigate(const QString& target) {
+void CWebBrowser::Navigate(const std::string& target) {
     const QUrl url = TargetUrl(target);
     if (url.isValid()) load(url);
 }
 
 void CWebBrowser::SetSaveFileAsker(SaveFileAsker asker) { m_saveFileAsker = std::move(asker); }
 
-QUrl CWebBrowser::TargetUrl(const QString& target) {
-    if (target.isEmpty()) return QUrl();
+QUrl CWebBrowser::TargetUrl(const std::string& target) {
+    if (target.empty()) return QUrl();
     // A file that really is named like "notes:1.htm" wins over the reading as a URL.
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
-    if (!target.startsWith(QLatin1Char('/')) && scheme.match(target).hasMatch() &&
-        !QFileInfo::exists(target))
-        return QUrl(target);
-    // Built from the path, not parsed as a URL: blanks, "#" and "%" in file names stay themselves.
-    return QUrl::fromLocalFile(QDir::cleanPath(QFileInfo(target).absoluteFilePath()));
+    std::error_code ec;
+    if (target.front() != '/' && scheme.match(QString::fromUtf8(target)).hasMatch() &&
+        !std::filesystem::exists(target, ec))
+        return QUrl(QString::fromUtf8(target));
+    // Built from the path's bytes, not parsed as a URL: blanks, "#" and "%" stay
+    // themselves, and so does a byte that is no text in the locale (as "%E9").
+    std::filesystem::path full = std::filesystem::absolute(target, ec);
+    if (ec) full = target;
+    const QByteArray path = QByteArray::fromStdString(full.lexically_normal().string());
+    return QUrl::fromEncoded("file://" + path.toPercentEncoding("/!$&'()*+,;=:@"), QUrl::StrictMode);
 }
 
 QString CWebBrowser::AddressOf(const QUrl& url) {

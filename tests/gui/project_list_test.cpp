@@ -276,6 +276,26 @@ private slots:
         QVERIFY(okBoxEnded);
     }
 
+    // A project file from a Latin-1 system, in a UTF-8 locale: shown as best the
+    // locale can, opened and deleted by the bytes of its name.
+    void aNameThatIsNoTextKeepsItsFiles() {
+        const std::string name = "caf\xE9";
+        Fixture f({name + ".nsp"});
+        WriteFileBytes(name + ".htm", "<html></html>");
+        f.dlg->RefreshProjectList();
+        QCOMPARE(f.Items().size(), 3);
+        QTest::mouseDClick(f.list->viewport(), Qt::LeftButton, {}, f.Centre(2));
+        QCOMPARE(f.calls, Calls{"editor " + name});
+
+        QTest::mouseClick(f.list->viewport(), Qt::LeftButton, {}, f.Centre(1));
+        QTest::mouseClick(f.list->viewport(), Qt::LeftButton, {}, f.Centre(2));
+        QCOMPARE(f.dlg->m_strCurrent, name);
+        f.box.Answer(MsgResult::Yes);
+        f.Action("actionDelete")->trigger();
+        QVERIFY(!std::filesystem::exists(name + ".nsp") && !std::filesystem::exists(name + ".htm"));
+        QCOMPARE(f.Items(), (QStringList{"Help", "New Project"}));
+    }
+
     void mouseAndKeysChooseTheCurrentItem() {
         Fixture f({"a.nsp", "b.nsp"});
         QCOMPARE(f.dlg->m_strCurrent, std::string());

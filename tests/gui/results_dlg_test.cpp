@@ -77,23 +77,27 @@ private slots:
     }
 
     void targetUrl_data() {
-        QTest::addColumn<QString>("target");
+        QTest::addColumn<QByteArray>("target");
         QTest::addColumn<QString>("url");  // "file://./" stands for the current directory
-        QTest::newRow("relative") << "demo.htm" << "file://./demo.htm";
-        QTest::newRow("dots") << "help/../demo.htm" << "file://./demo.htm";
-        QTest::newRow("absolute") << "/tmp/x.htm" << "file:///tmp/x.htm";
-        QTest::newRow("blank and hash") << "my page #1.htm" << "file://./my%20page%20%231.htm";
-        QTest::newRow("http") << "http://example.com/a.htm" << "http://example.com/a.htm";
-        QTest::newRow("file url") << "file:///tmp/x.htm" << "file:///tmp/x.htm";
-        QTest::newRow("colon, no such file") << "notes:2.htm" << "notes:2.htm";
-        QTest::newRow("colon, file exists") << "notes:1.htm" << "file://./notes:1.htm";
+        QTest::newRow("relative") << QByteArray("demo.htm") << "file://./demo.htm";
+        QTest::newRow("dots") << QByteArray("help/../demo.htm") << "file://./demo.htm";
+        QTest::newRow("absolute") << QByteArray("/tmp/x.htm") << "file:///tmp/x.htm";
+        QTest::newRow("blank, hash, percent")
+            << QByteArray("my page #1 100%.htm") << "file://./my%20page%20%231%20100%25.htm";
+        QTest::newRow("UTF-8") << QByteArray("caf\xC3\xA9.htm") << "file://./caf%C3%A9.htm";
+        // Latin-1 in a UTF-8 locale: the byte itself, not a replacement character.
+        QTest::newRow("not text") << QByteArray("caf\xE9.htm") << "file://./caf%E9.htm";
+        QTest::newRow("http") << QByteArray("http://example.com/a.htm") << "http://example.com/a.htm";
+        QTest::newRow("file url") << QByteArray("file:///tmp/x.htm") << "file:///tmp/x.htm";
+        QTest::newRow("colon, no such file") << QByteArray("notes:2.htm") << "notes:2.htm";
+        QTest::newRow("colon, file exists") << QByteArray("notes:1.htm") << "file://./notes:1.htm";
     }
     void targetUrl() {
-        QFETCH(QString, target);
+        QFETCH(QByteArray, target);
         QFETCH(QString, url);
         WriteFileBytes("notes:1.htm", "x");
         url.replace("file://./", "file://" + QDir::currentPath() + "/");
-        QCOMPARE(CWebBrowser::TargetUrl(target).toString(QUrl::FullyEncoded), url);
+        QCOMPARE(CWebBrowser::TargetUrl(target.toStdString()).toString(QUrl::FullyEncoded), url);
     }
 
     void showsThePageByItsFullPath_data() {
@@ -119,6 +123,18 @@ private slots:
         QVERIFY(dlg->isMaximized());
         dlg->setWindowState(Qt::WindowNoState);
         QTRY_COMPARE(dlg->size(), QSize(600, 450));
+    }
+
+    // A results page from a Latin-1 system, in a UTF-8 locale: found by its bytes.
+    void showsAPageWhoseNameIsNotText() {
+        WritePage("caf\xE9.htm", "found");
+        auto dlg = OpenOn("caf\xE9.htm");
+        QVERIFY(dlg);
+        QVERIFY(m_box->Shown().empty());
+        QString text;
+        Browser(*dlg)->page()->toPlainText([&](const QString& t) { text = t; });
+        QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), kLoadTimeout);
+        QCOMPARE(text.trimmed(), QString("found"));
     }
 
     void statusFollowsEveryNavigation() {
@@ -360,6 +376,7 @@ private slots:
         server.Page("/", "<html><body>secret</body></html>");
         server.Start();
         if (target == "TLS") target = QString::fromStdString(server.Url());
+        const std::string bytes = target.toStdString();
         WritePage("demo.htm", "first");
         auto dlg = OpenOn("demo.htm");
         QVERIFY(dlg);
@@ -370,9 +387,9 @@ private slots:
             return QTest::qWaitFor([&] { return !text.isNull(); }, kLoadTimeout) ? text : QString();
         };
         QSignalSpy spy(browser, &CWebBrowser::NavigateComplete);
-        const QString address = CWebBrowser::AddressOf(CWebBrowser::TargetUrl(target));
+        const QString address = CWebBrowser::AddressOf(CWebBrowser::TargetUrl(bytes));
 
-        browser->Navigate(target);
+        browser->Navigate(bytes);
         QTRY_VERIFY_WITH_TIMEOUT(shownText().contains(reason), kLoadTimeout);
         const QString text = shownText();
         QVERIFY(text.contains("This page could not be shown"));
