@@ -42,6 +42,15 @@ QString Status(CResultsDlg& dlg) { return dlg.findChild<QLabel*>("m_status")->te
 QPushButton* Button(CResultsDlg& dlg, const char* name) { return dlg.findChild<QPushButton*>(name); }
 CWebBrowser* Browser(CResultsDlg& dlg) { return dlg.findChild<CWebBrowser*>("m_browser"); }
 
+// The text of the page the browser shows now, or a null string when the browser
+// has not told it within a moment (in the middle of a navigation, say). The text
+// lives on its own: an answer that comes late must not write into a frame gone.
+QString ShownText(CWebBrowser* browser) {
+    auto text = std::make_shared<QString>();
+    browser->page()->toPlainText([text](const QString& t) { *text = t.isNull() ? "" : t; });
+    return QTest::qWaitFor([&] { return !text->isNull(); }, 2000) ? *text : QString();
+}
+
 QStringList Listing(const QString& dir) {
     return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
@@ -131,10 +140,7 @@ private slots:
         auto dlg = OpenOn("caf\xE9.htm");
         QVERIFY(dlg);
         QVERIFY(m_box->Shown().empty());
-        QString text;
-        Browser(*dlg)->page()->toPlainText([&](const QString& t) { text = t; });
-        QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), kLoadTimeout);
-        QCOMPARE(text.trimmed(), QString("found"));
+        QTRY_COMPARE_WITH_TIMEOUT(ShownText(Browser(*dlg)).trimmed(), QString("found"), kLoadTimeout);
     }
 
     void statusFollowsEveryNavigation() {
@@ -168,8 +174,7 @@ private slots:
         auto dlg = OpenOn("demo.htm");
         QVERIFY(dlg);
         QString text;
-        Browser(*dlg)->page()->toPlainText([&](const QString& t) { text = t; });
-        QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), kLoadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!(text = ShownText(Browser(*dlg))).isNull(), kLoadTimeout);
         QCOMPARE(text.trimmed(), QString("shown"));
     }
 
@@ -381,11 +386,7 @@ private slots:
         auto dlg = OpenOn("demo.htm");
         QVERIFY(dlg);
         CWebBrowser* browser = Browser(*dlg);
-        const auto shownText = [&] {
-            QString text;
-            browser->page()->toPlainText([&](const QString& t) { text = t.isNull() ? "" : t; });
-            return QTest::qWaitFor([&] { return !text.isNull(); }, kLoadTimeout) ? text : QString();
-        };
+        const auto shownText = [&] { return ShownText(browser); };
         QSignalSpy spy(browser, &CWebBrowser::NavigateComplete);
         const QString address = CWebBrowser::AddressOf(CWebBrowser::TargetUrl(bytes));
 
