@@ -1,5 +1,5 @@
 // The start keeps the browser engine's logging down without losing the flags
-// the user gave it.
+// the user gave it, and the terminal quiet once the windows are up.
 #include <QtTest>
 
 #include <fcntl.h>
@@ -19,16 +19,14 @@ namespace {
 std::string PrintedBy(const std::function<void()>& act) {
     std::fflush(nullptr);
     const int file = ::open("printed", O_CREAT | O_TRUNC | O_WRONLY, 0600);
-    const int out = ::dup(1);
-    const int err = ::dup(2);
-    ::dup2(file, 1);
-    ::dup2(file, 2);
+    const int saved[] = {::dup(1), ::dup(2)};
+    for (int fd : {1, 2}) ::dup2(file, fd);
     act();
     std::fflush(nullptr);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::close(out);
-    ::close(err);
+    for (int fd : {1, 2}) {
+        ::dup2(saved[fd - 1], fd);
+        ::close(saved[fd - 1]);
+    }
     ::close(file);
     return ReadFileBytes("printed");
 }
