@@ -13,10 +13,10 @@ cmake --build build -j"$(nproc)" --target netzspurer netzspurer-crawl
 
 workspace=${1:-"$HOME/Netzspurer"}
 mkdir -p "$workspace"
-if [ ! -f "$workspace/help/default.htm" ]; then
-  mkdir -p "$workspace/help"
-  cp -r "$src/resources/help/." "$workspace/help/"
-fi
+# The same rule as the installed launcher's: a newer help page replaces the
+# workspace's copy, one the user edited is kept beside it.
+. "$src/resources/help-refresh.sh"
+refresh_help "$src/resources/help" "$workspace/help"
 
 cd "$workspace"
 exec "$src/build/netzspurer"

@@ -195,7 +195,16 @@ CProjectListDlg::CProjectListDlg(QWidget* parent)
 }
 
 void CProjectListDlg::InsertItem(int position, const std::string& text, Image image) {
-    m_list->insertItem(position, new QListWidgetItem(m_imageList[image], ToQt(text)));
+    auto* item = new QListWidgetItem(m_imageList[image], ToQt(text));
+    // A file name need not be valid text in the locale: shown, it loses the bytes
+    // that are not, and only the name's own bytes open, delete or rename its files.
+    item->setData(kNameRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    m_list->insertItem(position, item);
+}
+
+std::string CProjectListDlg::ItemName(const QModelIndex& index) {
+    const QByteArray name = index.data(kNameRole).toByteArray();
+    return std::string(name.constData(), static_cast<std::size_t>(name.size()));
 }
 
 void CProjectListDlg::RefreshProjectList() {
@@ -262,7 +271,7 @@ void CProjectListDlg::OnSelectionChanged(const QItemSelection& selected) {
     // Only a choice counts: losing the selection (a click beside the items, a
     // refresh) leaves the current item as it was.
     if (m_bRefreshing || selected.isEmpty()) return;
-    m_strCurrent = FromQt(selected.indexes().first().data(Qt::DisplayRole).toString());
+    m_strCurrent = ItemName(selected.indexes().first());
 }
 
 bool CProjectListDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -270,8 +279,8 @@ bool CProjectListDlg::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonDblClick) {
         const auto* mouse = static_cast<const QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton) return false;
-        const QListWidgetItem* item = m_list->itemAt(mouse->position().toPoint());
-        m_strCurrent = item ? FromQt(item->text()) : std::string();
+        const QModelIndex item = m_list->indexAt(mouse->position().toPoint());
+        m_strCurrent = item.isValid() ? ItemName(item) : std::string();
         ActivateCurrentItem();
         return true;
     }

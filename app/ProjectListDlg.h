@@ -47,7 +47,8 @@ public:
 
     const QIcon& ImageAt(Image image) const { return m_imageList[image]; }
 
-    // The text of the item last selected or double-clicked; a refresh keeps it.
+    // The name of the item last selected or double-clicked, in the bytes of its
+    // file name; a refresh keeps it.
     std::string m_strCurrent;
     ProjectChain m_chain;
 
@@ -57,6 +58,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Where an item keeps the bytes of its name beside the text it shows.
+    static constexpr int kNameRole = Qt::UserRole;
+    static std::string ItemName(const QModelIndex& index);
+
     void OnSelectionChanged(const QItemSelection& selected);
     void InsertItem(int position, const std::string& text, Image image);
 

@@ -23,19 +23,23 @@ bool g_started = false;
 QtMessageHandler g_printer = nullptr;
 
 void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) {
-        QStringList held;
-        {
-            std::lock_guard<std::mutex> lock(g_heldMutex);
-            held.swap(g_held);
+    QStringList held;
+    {
+        std::lock_guard<std::mutex> lock(g_heldMutex);
+        // Once the windows are up, only the end of the program is worth a line:
+        // critical messages then come from the pages shown (their console) or
+        // from the engine, and a user takes them for the program's errors.
+        const bool prints = type == QtFatalMsg || (type == QtCriticalMsg && !g_started);
+        if (!prints) {
+            if (!g_started) g_held << qFormatLogMessage(type, context, message);
+            return;
         }
-        for (const QString& line : held) std::fprintf(stderr, "%s\n", qPrintable(line));
-        if (g_printer) g_printer(type, context, message);
-        else std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
-        return;
+        // Why the start failed, or why the program ends: what was held comes first.
+        held.swap(g_held);
     }
-    std::lock_guard<std::mutex> lock(g_heldMutex);
-    if (!g_started) g_held << qFormatLogMessage(type, context, message);
+    for (const QString& line : held) std::fprintf(stderr, "%s\n", qPrintable(line));
+    if (g_printer) g_printer(type, context, message);
+    else std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 bool NamesSwitch(const QString& flag, const QString& name) {

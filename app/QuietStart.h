@@ -12,8 +12,10 @@ bool DiagnosticsWanted();
 std::string QuietBrowserFlags(const std::string& userFlags);
 
 // Before the QApplication is made: quietens the browser engine and holds back
-// Qt's debug, info and warning messages; critical and fatal ones still print.
+// Qt's debug, info and warning messages; a critical or fatal one prints them
+// and itself.
 void QuietenDiagnostics();
-// Once the window system is up: what was held back is dropped. Until then it is
-// kept, so that a start that fails still tells why.
+// Once the window system is up: what was held back is dropped, and from now on
+// only a fatal message prints. Until then it is kept, so that a start that
+// fails still tells why.
 void StartUpSucceeded();

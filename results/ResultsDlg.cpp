@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <utility>
 
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QResizeEvent>
 
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
@@ -38,11 +38,20 @@ std::string FullPath(const std::string& path) {
     return ec ? path : full.lexically_normal().string();
 }
 
-QPushButton* NavigationButton(QWidget* parent, const char* name) {
+QPushButton* NavigationButton(QWidget* parent, const char* name, const char* tip) {
     auto* button = new QPushButton(parent);
     button->setObjectName(QLatin1String(name));
+    // Their pictures are all they show.
+    button->setToolTip(QLatin1String(tip));
     button->setFlat(true);
     button->setIconSize(QSize(16, 16));
+    // Flat, the style draws no focus on them: Tab out of the page would seem to
+    // go nowhere.
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { border: 1px solid transparent; border-radius: 2px; background: transparent; }"
+        "QPushButton:hover { border-color: palette(mid); }"
+        "QPushButton:pressed { background: palette(midlight); }"
+        "QPushButton:focus { border-color: palette(highlight); }"));
     return button;
 }
 
@@ -58,9 +67,9 @@ CResultsDlg::CResultsDlg(QWidget* parent) : QDialog(parent) {
     // Created in tab order.
     m_browser = new CWebBrowser(this);
     m_browser->setObjectName(QStringLiteral("m_browser"));
-    m_btnBack = NavigationButton(this, "m_btnBack");
-    m_btnHome = NavigationButton(this, "m_btnHome");
-    m_btnForward = NavigationButton(this, "m_btnForward");
+    m_btnBack = NavigationButton(this, "m_btnBack", "Back");
+    m_btnHome = NavigationButton(this, "m_btnHome", "Back to the first page");
+    m_btnForward = NavigationButton(this, "m_btnForward", "Forward");
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("m_status"));
     m_status->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -76,7 +85,7 @@ CResultsDlg::CResultsDlg(QWidget* parent) : QDialog(parent) {
     connect(m_btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_browser, &CWebBrowser::NavigateComplete, m_status, &QLabel::setText);
 
-    LayOut(width(), height());
+    LayOut();
 }
 
 void CResultsDlg::setVisible(bool visible) {
@@ -133,14 +142,31 @@ void CResultsDlg::ShowFileError() {
     AppMessageBox().Show(text, AppName(), MsgIcon::Stop, MsgButtons::Ok);
 }
 
-void CResultsDlg::NavigatePage() { m_browser->Navigate(ToQt(m_strPage)); }
+void CResultsDlg::NavigatePage() { m_browser->Navigate(m_strPage); }
 
-void CResultsDlg::resizeEvent(QResizeEvent* event) {
-    QDialog::resizeEvent(event);
-    LayOut(event->size().width(), event->size().height());
+bool CResultsDlg::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::Move:
+    case QEvent::Show:
+    case QEvent::WindowStateChange:
+        // X reports sizes late: when the window manager maximises the new window,
+        // a resize event may still carry the size from before, with the window
+        // already at its new size and no resize event to follow; or a move takes
+        // the new size into the window without any resize event at all. The
+        // window's own size after each of these is the one to follow.
+        LayOut();
+        break;
+    default:
+        break;
+    }
+    return handled;
 }
 
-void CResultsDlg::LayOut(int cx, int cy) {
+void CResultsDlg::LayOut() {
+    const int cx = width();
+    const int cy = height();
     m_browser->setGeometry(0, 0, cx, std::max(0, cy - 50));
     m_btnBack->setGeometry(10, cy - 30, 30, 25);
     m_btnHome->setGeometry(40, cy - 30, 30, 25);

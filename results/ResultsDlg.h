@@ -24,7 +24,7 @@ public:
     void setVisible(bool visible) override;
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     // Runs once, before the window is first shown.
@@ -32,7 +32,8 @@ private:
     // Runs once the window is on screen.
     void ShowFileError();
     void NavigatePage();
-    void LayOut(int cx, int cy);
+    // Places the controls for the window's size as it is now.
+    void LayOut();
 
     QIcon m_hIconBack;
     QIcon m_hIconForward;

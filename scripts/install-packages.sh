@@ -22,8 +22,8 @@ PACKAGES=(
   libssl-dev openssl ca-certificates
   nlohmann-json3-dev
   fonts-liberation
-  # one dialog test also runs on a real X server
-  xvfb xauth
+  # one dialog test also runs on a real X server, under a window manager
+  xvfb xauth openbox x11-utils
 )
 
 if [ $# -gt 0 ]; then

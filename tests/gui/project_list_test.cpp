@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -240,6 +241,59 @@ private slots:
         f.dlg->DeleteCurrentProject();
         QCOMPARE(f.box.Shown().size(), size_t(3));
         QCOMPARE(f.Items(), (QStringList{"Help", "New Project", "b"}));
+    }
+
+    // A real box: Escape and the close box leave a Yes/No question open, so that
+    // only Yes or No answers it; an Ok box still ends on Escape.
+    void questionsAnswerOnlyByTheirButtons() {
+        Fixture f({"a.nsp"});
+        SetAppMessageBox(nullptr);
+        f.dlg->m_strCurrent = "a";
+        bool openAfterEscapeAndClose = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QTest::keyClick(box, Qt::Key_Escape);
+            box->close();
+            QCoreApplication::processEvents();
+            openAfterEscapeAndClose = box->isVisible();
+            box->button(QMessageBox::Yes)->click();
+        });
+        f.dlg->DeleteCurrentProject();
+        QVERIFY(openAfterEscapeAndClose);
+        QVERIFY(!std::filesystem::exists("a.nsp"));
+
+        bool okBoxEnded = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QTest::keyClick(box, Qt::Key_Escape);
+            okBoxEnded = !box->isVisible();
+            if (!okBoxEnded) box->button(QMessageBox::Ok)->click();
+        });
+        f.dlg->m_strCurrent = "Help";
+        f.dlg->DeleteCurrentProject();
+        QVERIFY(okBoxEnded);
+    }
+
+    // A project file from a Latin-1 system, in a UTF-8 locale: shown as best the
+    // locale can, opened and deleted by the bytes of its name.
+    void aNameThatIsNoTextKeepsItsFiles() {
+        const std::string name = "caf\xE9";
+        Fixture f({name + ".nsp"});
+        WriteFileBytes(name + ".htm", "<html></html>");
+        f.dlg->RefreshProjectList();
+        QCOMPARE(f.Items().size(), 3);
+        QTest::mouseDClick(f.list->viewport(), Qt::LeftButton, {}, f.Centre(2));
+        QCOMPARE(f.calls, Calls{"editor " + name});
+
+        QTest::mouseClick(f.list->viewport(), Qt::LeftButton, {}, f.Centre(1));
+        QTest::mouseClick(f.list->viewport(), Qt::LeftButton, {}, f.Centre(2));
+        QCOMPARE(f.dlg->m_strCurrent, name);
+        f.box.Answer(MsgResult::Yes);
+        f.Action("actionDelete")->trigger();
+        QVERIFY(!std::filesystem::exists(name + ".nsp") && !std::filesystem::exists(name + ".htm"));
+        QCOMPARE(f.Items(), (QStringList{"Help", "New Project"}));
     }
 
     void mouseAndKeysChooseTheCurrentItem() {
