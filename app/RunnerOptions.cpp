@@ -33,10 +33,47 @@ std::string TakeConnections(const std::string& count, RunnerOptions& options) {
     return std::string();
 }
 
+// A size in bytes, or with K, M or G (1024 apiece; "KiB", "MB" and the like read the same).
+std::string TakeMaxMemory(const std::string& size, RunnerOptions& options) {
+    const std::string problem = "--max-memory takes a size such as 512M or 2G";
+    std::size_t digits = 0;
+    while (digits < size.size() && size[digits] >= '0' && size[digits] <= '9') ++digits;
+    if (digits == 0 || digits > 15) return problem;
+    std::string unit = size.substr(digits);
+    for (char& c : unit) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    std::size_t factor = 1;
+    if (!unit.empty() && unit != "B") {
+        const std::string rest = unit.substr(1);
+        if (rest != "" && rest != "B" && rest != "IB") return problem;
+        switch (unit[0]) {
+            case 'K': factor = std::size_t{1} << 10; break;
+            case 'M': factor = std::size_t{1} << 20; break;
+            case 'G': factor = std::size_t{1} << 30; break;
+            default: return problem;
+        }
+    }
+    const std::size_t value = std::stoull(size.substr(0, digits));
+    if (value == 0 || value > (std::size_t{1} << 50) / factor) return problem;
+    options.limits.maxMemoryBytes = value * factor;
+    return std::string();
+}
+
+std::string TakeMaxPages(const std::string& count, RunnerOptions& options) {
+    const std::string problem = "--max-pages takes a number from 1 to 2000000000";
+    if (count.empty() || count.size() > 10 || count.find_first_not_of("0123456789") != std::string::npos)
+        return problem;
+    const long long n = std::stoll(count);
+    if (n < 1 || n > 2'000'000'000) return problem;
+    options.limits.maxPages = static_cast<std::int32_t>(n);
+    return std::string();
+}
+
 // New options with a value go here; the loop below does the rest.
 constexpr ValueOption kValueOptions[] = {
     {"--export", "FILE", TakeExport},
     {"--connections", "N", TakeConnections},
+    {"--max-memory", "SIZE", TakeMaxMemory},
+    {"--max-pages", "N", TakeMaxPages},
 };
 
 RunnerCommandLine Bad(std::string problem) {

@@ -49,6 +49,10 @@ const std::string kUsage =
     "                   (1 to " + std::to_string(CSearch::kMaxConnections) + ", default " +
     std::to_string(CSearch::kDefaultConnections) + "); 1 fetches one page at a time.\n"
     "                   The results are the same with any N.\n"
+    "  --max-memory SIZE  stop when the crawl's own data (found pages and hits,\n"
+    "                   the queue) passes SIZE (such as 512M or 2G; default a\n"
+    "                   quarter of the machine's memory), keeping what was found\n"
+    "  --max-pages N    stop after N pages, keeping what was found\n"
     "  --fetch-stats    at the end, tell on standard error how many pages were\n"
     "                   requested, fetched ahead, and fetched ahead but never reached,\n"
     "                   and the most memory pages fetched ahead held at once\n"
@@ -58,7 +62,8 @@ const std::string kUsage =
     "Ctrl-C (or SIGTERM) ends the search early and keeps what was found; a second\n"
     "Ctrl-C ends the program at once.\n"
     "Exit status: 0 results page (and export) written, 1 results page or export\n"
-    "not written, 2 bad usage or project file missing, 130 interrupted, 143 terminated.\n";
+    "not written or a limit ended the search, 2 bad usage or project file missing,\n"
+    "130 interrupted, 143 terminated.\n";
 
 // The worker's end and the signals both arrive here, one byte each, so the main
 // thread needs nothing but a blocking read to wait for whichever comes first.
@@ -214,6 +219,7 @@ int Run(const RunnerOptions& options) {
         return kExitNotWritten;
     }
     search->m_strReportFile = name + ".htm";
+    search->m_limits = options.limits;
     search->OpenSearch(&progress, &box);
 
     bool started = false;
@@ -249,16 +255,18 @@ int Run(const RunnerOptions& options) {
     PrintLine("Hits: " + std::to_string(counters.hits));
     PrintLine("Bytes retrieved: " + std::to_string(counters.bytesRetrieved));
     for (const std::string& url : failed) PrintLine("Failed: " + url);
+    const LimitReached limit = search->Limit();
+    if (limit != LimitReached::None) PrintLine(LimitReachedText(limit));
     std::cout.flush();
     if (options.fetchStats) {
         const FetchStats stats = search->FetchStatistics();
         std::cerr << "Requests: " << stats.requests << "  Fetched ahead: " << stats.fetchedAhead
                   << "  Never reached: " << stats.neverReached << "  Peak waiting bytes: " << stats.peakWaitingBytes
-                  << "\n";
+                  << "\nCrawl data bytes: " << search->CrawlBytes() << "  Page list bytes: " << PageListBytes() << "\n";
     }
 
     if (interrupted) return g_stopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;
-    return written == 1 && exported ? kExitWritten : kExitNotWritten;
+    return written == 1 && exported && limit == LimitReached::None ? kExitWritten : kExitNotWritten;
 }
 
 }  // namespace

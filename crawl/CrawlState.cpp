@@ -138,6 +138,13 @@ private:
     std::size_t m_used = 0;
 };
 
+// What a record and a hit hold, counted from their sizes rather than their
+// allocations, so that the count is the same on every machine: the string, its
+// heap bytes, and the index slots that point at it.
+// The tables keep at least two slots a record (16 bytes each) and a hit (4 bytes each).
+std::size_t RecordBytes(std::string_view url) { return sizeof(PageRecord) + url.size() + 2 * 16; }
+std::size_t HitBytes(std::string_view hit) { return sizeof(std::string) + hit.size() + 2 * 4; }
+
 // Indexes beside the page list, so that neither the duplicate-page test nor the
 // duplicate-content test walks the list: a long crawl stays linear.
 struct PageIndex {
@@ -145,11 +152,13 @@ struct PageIndex {
     PageRecord* tail = nullptr;
     UrlTable byUrl;
     CrcTable crcCount;
+    std::size_t bytes = 0;  // what the records and their hits hold, as PageListBytes counts it
 
     void Clear() {
         head = tail = nullptr;
         byUrl.Clear();
         crcCount.Clear();
+        bytes = 0;
     }
 
     // Anyone may drop the list by setting g_PageList to null, or hand-build one;
@@ -163,6 +172,8 @@ struct PageIndex {
             if (byUrl.Find(r->url) == nullptr) byUrl.Insert(r);  // the first of equal URLs wins, as a list walk would
             crcCount.Add(r->crc);
             if (r->hitIndex.Size() != r->hits.size()) r->hitIndex.Rebuild(r->hits);
+            bytes += RecordBytes(r->url);
+            for (const std::string& hit : r->hits) bytes += HitBytes(hit);
             tail = r;
         }
     }
@@ -195,6 +206,7 @@ PageRecord* FindOrAddPage(PageIndex& index, std::string_view url, bool& added) {
     index.head = g_PageList;
     index.tail = record;
     index.byUrl.Insert(record);
+    index.bytes += RecordBytes(record->url);
     added = true;
     return record;
 }
@@ -260,6 +272,7 @@ void AddHit(const std::string& pageEntry, const std::string& hitUrl) {
     }
     if (record->hitIndex.Find(record->hits, hitUrl) >= 0) return;
     record->hits.push_back(hitUrl);
+    index.bytes += HitBytes(hitUrl);
     record->hitIndex.Insert(record->hits, record->hits.size() - 1);
     index.crcCount.Remove(record->crc);
     record->crc = g_PageCrc;
@@ -289,4 +302,10 @@ void FreePageList() {
     }
     g_PageList = nullptr;
     Index().Clear();
+}
+
+std::size_t PageListBytes() {
+    PageIndex& index = Index();
+    index.Sync();
+    return index.bytes;
 }

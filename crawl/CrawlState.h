@@ -50,3 +50,6 @@ bool IsScannedContent(std::uint64_t crc);
 bool IsKnownPage(const std::string& url);
 // Deletes every record and leaves g_PageList empty.
 void FreePageList();
+// What the page list holds, in bytes, counted as records and hits are added:
+// the search's memory ceiling looks at it.
+std::size_t PageListBytes();

@@ -14,6 +14,7 @@
 #include "crawl/FetchLimits.h"
 #include "crawl/LinkRules.h"
 #include "crawl/PageFetcher.h"
+#include "crawl/SearchLimits.h"
 #include "crawl/SearchProgress.h"
 
 class IMessageBox;
@@ -42,6 +43,9 @@ public:
     std::string m_strBase;
     bool m_bRecursive = true;
     std::string m_strReportFile;  // results page: project name + ".htm"
+    // Set before Start: where the search stops on its own (a quarter of the
+    // machine's memory, no page budget, unless told otherwise).
+    SearchLimits m_limits{DefaultMemoryCeiling(), 0};
 
     // Link rules (worker thread), under the project's rules as they stand: the
     // links of `content`, one link value, one link already made absolute.
@@ -62,6 +66,10 @@ public:
     // Asks the worker to stop and waits for it; a worker that has ended is not stopped again.
     void Stop();
     bool StopRequested() const { return m_stop.load(); }
+    // After the worker has ended: whether a limit ended the search, and which.
+    LimitReached Limit() const { return m_limitReached; }
+    // The crawl's own data in bytes: page list, queue, failed URLs.
+    std::size_t CrawlBytes() const;
     // Asks the worker to stop without waiting for it.
     void RequestStop() { m_stop = true; }
     // "Show results": lists the failed URLs through `showFailedUrls` (which empties
@@ -96,6 +104,9 @@ private:
     // stopped).
     bool FetchPage(const PageRequest& request, std::shared_ptr<const PageScan>& scan);
     void RemoveEntryInProcess();
+    void AddFailed(std::string url);
+    // Checked after every entry: a limit passed empties the queue, and the search ends.
+    bool CheckLimits();
     IMessageBox& Box();
     // The page whose links are being handled: set by the worker for the page in
     // process, else made from queue entry 0.
@@ -114,6 +125,10 @@ private:
     // found, so the queue's length tells whether entry 0 is one of them.
     std::size_t m_startEntriesLeft = 0;
     bool m_entryIsStart = false;
+    // What the queue and the failed URLs hold, kept as they change.
+    std::size_t m_queueBytes = 0;
+    std::size_t m_failedBytes = 0;
+    LimitReached m_limitReached = LimitReached::None;
 
     std::atomic<bool> m_stop{false};
     // Before the fetcher, which asks it, so that it goes after it.

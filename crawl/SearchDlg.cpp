@@ -218,6 +218,9 @@ void CSearchDlg::SearchFinished() {
         m_state = State::Finished;
         m_btnStart->setText(QStringLiteral("Show results"));
         m_btnStart->setEnabled(true);
+        // A search that a limit ended says so before its results are shown.
+        if (const LimitReached limit = m_search.Limit(); limit != LimitReached::None)
+            AppMessageBox().Show(LimitReachedText(limit), "Important", MsgIcon::Information, MsgButtons::Ok);
     });
 }
 

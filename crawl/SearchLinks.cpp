@@ -24,7 +24,10 @@ void CSearch::Record(const LinkDecision& decision) {
     // A page linked to again was added at its first link: it is known now.
     if (decision.followLength == 0 || decision.repeated) return;
     std::string page(decision.Follow());
-    if (AddPage(page) == 1) g_UrlList.insert(g_UrlList.begin() + 1, m_strBase.empty() ? std::move(page) : "-" + page);
+    if (AddPage(page) != 1) return;
+    std::string entry = m_strBase.empty() ? std::move(page) : "-" + page;
+    m_queueBytes += sizeof(std::string) + entry.size();
+    g_UrlList.insert(g_UrlList.begin() + 1, std::move(entry));
 }
 
 void CSearch::ExtractLinks(const std::string& content) {

@@ -7,6 +7,8 @@
 // writes the report or frees them. The flag is therefore tested after every
 // call that can take time and before every change.
 
+#include <algorithm>
+
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
 #include "crawl/FetchPlanner.h"
@@ -34,6 +36,7 @@ void CSearch::StatusGate::SetStatusText(const std::string& text) {
 void CSearch::RemoveEntryInProcess() {
     if (m_stop) return;
     if (g_UrlList.empty()) return;
+    m_queueBytes -= std::min(m_queueBytes, sizeof(std::string) + g_UrlList.front().size());
     g_UrlList.pop_front();
     if (m_entryIsStart && m_startEntriesLeft > 0) --m_startEntriesLeft;
     m_entryIsStart = false;
@@ -77,7 +80,7 @@ bool CSearch::FetchPage(const PageRequest& request, std::shared_ptr<const PageSc
         // The transfer of a stopped search ends in an error too; that is no failed URL.
         if (m_stop) return false;
         // The text read so far is dropped; its bytes stay counted.
-        g_FailedUrls.push_back(request.url);
+        AddFailed(request.url);
         RemoveEntryInProcess();
         return false;
     }
@@ -124,8 +127,34 @@ void CSearch::ProcessUrl(std::string entry) {
     RemoveEntryInProcess();
 }
 
+void CSearch::AddFailed(std::string url) {
+    m_failedBytes += sizeof(std::string) + url.size();
+    g_FailedUrls.push_back(std::move(url));
+}
+
+std::size_t CSearch::CrawlBytes() const { return PageListBytes() + m_queueBytes + m_failedBytes; }
+
+bool CSearch::CheckLimits() {
+    if (m_limits.maxPages > 0 && m_nPages - 1 >= m_limits.maxPages)
+        m_limitReached = LimitReached::Pages;
+    else if (m_limits.maxMemoryBytes > 0 && CrawlBytes() > m_limits.maxMemoryBytes)
+        m_limitReached = LimitReached::Memory;
+    else
+        return false;
+    // As Cancel with "Save found?" answered Yes: what was found stays, the rest of the queue goes.
+    g_UrlList.clear();
+    m_queueBytes = 0;
+    if (m_progress != nullptr) m_progress->SetStatusText(LimitReachedText(m_limitReached));
+    return true;
+}
+
 unsigned SearchThreadProc(CSearch* search) {
     search->m_startEntriesLeft = g_UrlList.size();
+    search->m_limitReached = LimitReached::None;
+    search->m_queueBytes = 0;
+    for (const std::string& entry : g_UrlList) search->m_queueBytes += sizeof(std::string) + entry.size();
+    search->m_failedBytes = 0;
+    for (const std::string& url : g_FailedUrls) search->m_failedBytes += sizeof(std::string) + url.size();
     while (!search->m_stop && !g_UrlList.empty()) {
         const std::string entry = g_UrlList.front();
         try {
@@ -134,13 +163,14 @@ unsigned SearchThreadProc(CSearch* search) {
             // Out of memory in the link rules, say: the page is given up like a
             // page that failed, and the crawl goes on rather than ending the program.
             if (!search->m_stop) {
-                g_FailedUrls.push_back(WithoutMarks(entry));
+                search->AddFailed(WithoutMarks(entry));
                 search->RemoveEntryInProcess();
             }
         }
         if (search->m_stop) break;
         ++search->m_nPages;
         search->ReportCounters();
+        if (search->CheckLimits()) break;
     }
     // Nothing more will be asked for: what is still under way ends now.
     search->m_Session->EndSearch();

@@ -130,6 +130,9 @@ TEST_F(RunnerTest, BadUsageAndUnloadableProjectsExitWithTwo) {
         {{"Missing", "--export=r"}, "the export file r must end in .txt, .csv or .json"},
         {{"Missing", "--export"}, "--export needs FILE"},
         {{"--export", "a.txt", "--export=b.csv", "Missing"}, "--export given twice"},
+        {{"Missing", "--max-memory", "12X"}, "--max-memory takes a size"},
+        {{"Missing", "--max-memory=0"}, "--max-memory takes a size"},
+        {{"Missing", "--max-pages", "0"}, "--max-pages takes a number"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args.back());
@@ -193,6 +196,38 @@ TEST_F(RunnerCrawlTest, AllLinksComesFromTheProjectFile) {
     const Outcome o = RunCrawler({"All"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "Pages scanned: 1\nHits: 2\nBytes retrieved: 32\n");
+}
+
+// A site without end: every page links to three new ones and a download.
+TEST_F(RunnerCrawlTest, LimitsEndASiteWithoutEndAndKeepWhatWasFound) {
+    server.Server().Get(R"(/t(\d+)\.htm)", [](const httplib::Request& req, httplib::Response& res) {
+        const long n = std::stol(req.matches[1]);
+        std::string body = "<a href=\"z" + std::to_string(n) + ".zip\">";
+        for (long k = 1; k <= 3; ++k) body += "<a href=\"t" + std::to_string(3 * n + k) + ".htm\">";
+        res.set_content(body, "text/html");
+    });
+    server.Start();
+    WriteProject("Trap", {".ZIP", "__URLSECTION__", U("/t0.htm")});
+    const struct {
+        std::vector<std::string> limit;
+        const char* said;
+    } cases[] = {
+        {{"--max-memory", "64K"}, "Stopped: memory limit reached\n"},
+        {{"--max-pages=25"}, "Pages scanned: 25\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        std::vector<std::string> args = {"Trap", "--export", "Trap.txt"};
+        args.insert(args.end(), c.limit.begin(), c.limit.end());
+        const Outcome o = RunCrawler(args);
+        EXPECT_EQ(o.status, 1) << o.err;
+        EXPECT_TRUE(Contains(o.out, c.said)) << o.out;
+        EXPECT_TRUE(o.out.ends_with("limit reached\n")) << o.out;
+        const std::string report = ReadFileBytes("Trap.htm");
+        EXPECT_TRUE(Contains(report, U("/z0.zip")));
+        EXPECT_TRUE(report.ends_with("</font></body></html>"));
+        EXPECT_TRUE(Contains(ReadFileBytes("Trap.txt"), U("/z0.zip") + "\n"));
+    }
 }
 
 TEST_F(RunnerTest, ProjectWithoutEntriesWritesAnEmptyReport) {
