@@ -19,9 +19,10 @@ namespace {
 // Page records by URL identity. The URL is read from the record itself.
 class UrlTable {
 public:
-    PageRecord* Find(std::string_view url) const {
+    PageRecord* Find(std::string_view url) const { return Find(url, UrlHash(url)); }
+
+    PageRecord* Find(std::string_view url, std::uint64_t hash) const {
         if (m_slots.empty()) return nullptr;
-        const std::uint64_t hash = UrlHash(url);
         for (std::size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
             const Slot& slot = m_slots[i];
             if (slot.record == nullptr) return nullptr;
@@ -279,7 +280,13 @@ void AddHit(const std::string& pageEntry, const std::string& hitUrl) {
     index.crcCount.Add(record->crc);
 }
 
-bool IsKnownPage(const std::string& url) {
+bool IsKnownPage(std::string_view url, std::size_t hash) {
+    PageIndex& index = Index();
+    index.Sync();
+    return index.byUrl.Find(url, hash) != nullptr;
+}
+
+bool IsKnownPage(std::string_view url) {
     PageIndex& index = Index();
     index.Sync();
     return index.byUrl.Find(WithoutMark(url, "*+-")) != nullptr;

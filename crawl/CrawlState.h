@@ -47,7 +47,9 @@ int IsNewContent();
 // True when a page with hits carries `crc`: a page of that text is not scanned.
 bool IsScannedContent(std::uint64_t crc);
 // True when the page list holds `url` (one mark removed): AddPage would not add it.
-bool IsKnownPage(const std::string& url);
+bool IsKnownPage(std::string_view url);
+// The same, for an URL without mark whose UrlHash is known.
+bool IsKnownPage(std::string_view url, std::size_t hash);
 // Deletes every record and leaves g_PageList empty.
 void FreePageList();
 // What the page list holds, in bytes, counted as records and hits are added:

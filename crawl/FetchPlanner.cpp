@@ -116,23 +116,22 @@ void CFetchPlanner::Replan() {
             }
             const std::uint32_t follow = node.pending[top.pos];
             const std::string_view url = top.scan->links[top.scan->follows[follow]].Follow();
-            const std::string page(url);
+            hash = top.scan->followHashes[follow];
             // A page once known stays known: it is passed over in every walk to come.
-            if (IsKnownPage(page)) {
+            if (IsKnownPage(url, hash)) {
                 if (top.pos == node.head) ++node.head;
                 ++top.pos;
                 continue;
             }
             ++top.pos;
-            hash = top.scan->followHashes[follow];
             if (queuedAbove(hash)) continue;
-            request.url = page;
+            request.url = std::string(url);
             request.base = top.base;
         }
         if (std::find(seen.begin(), seen.end(), hash) != seen.end()) continue;
         seen.push_back(hash);
-        next.push_back(request);
-        enter(request);
+        next.push_back(std::move(request));
+        enter(next.back());
     }
     m_fetcher.Foresee(std::move(next));
 }

@@ -206,6 +206,7 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request
     if (StopRequested()) throw InternetError("The search was stopped");
     StartThread();
     std::shared_ptr<Fetch> fetch;
+    bool foreseenFirst = false;
     {
         std::unique_lock<std::mutex> lock(shared.mutex);
         // One page at a time: a page still open is cut off.
@@ -238,9 +239,17 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request
         // A page that is already under way shows the last stage it went through.
         if (fetch->statuses.empty() && !fetch->lastStatus.empty()) fetch->statuses.push_back(fetch->lastStatus);
         shared.awaited = fetch;
+        // The page foreseen first is the one taken: what was foreseen behind it
+        // stands, unless pages have arrived since that may change it.
+        foreseenFirst = !shared.foresight.empty() && shared.foresight.front() == request;
+        if (foreseenFirst) {
+            shared.foreseen.erase(request.url);
+            shared.foresight.erase(shared.foresight.begin());
+        }
+        foreseenFirst = foreseenFirst && !arrivalsUnseen;
         Wake();
     }
-    if (planner != nullptr) planner->Replan();
+    if (planner != nullptr && !foreseenFirst) planner->Replan();
 
     // The page is open once its body has begun (or its transfer has ended): name,
     // connection and request failures are the opening's, not the reading's.
@@ -289,6 +298,9 @@ bool CSearchSession::Impl::ReadMore(const std::shared_ptr<Fetch>& fetch, std::si
 
 void CSearchSession::Impl::Leave(const std::shared_ptr<Fetch>& fetch) {
     std::lock_guard<std::mutex> lock(shared.mutex);
+    // A page the worker is done with is not to be fetched again for what was foreseen before.
+    if (shared.foreseen.erase(fetch->request.url) != 0)
+        std::erase_if(shared.foresight, [&](const PageRequest& r) { return r.url == fetch->request.url; });
     if (shared.awaited == fetch) shared.awaited.reset();
     if (auto it = shared.fetches.find(fetch->request.url); it != shared.fetches.end() && it->second == fetch)
         shared.fetches.erase(it);
@@ -701,6 +713,8 @@ void CSearchSession::SetPlanner(IFetchPlanner* planner) { m_impl->planner = plan
 void CSearchSession::Foresee(std::vector<PageRequest> next) {
     std::lock_guard<std::mutex> lock(m_impl->shared.mutex);
     SessionShared& shared = m_impl->shared;
+    // The planner often foresees what it foresaw: nothing to do, nobody to wake.
+    if (next == shared.foresight) return;
     shared.foreseen.clear();
     for (const PageRequest& request : next) shared.foreseen.insert(request.url);
     shared.foresight = std::move(next);
