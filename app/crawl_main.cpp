@@ -1,8 +1,10 @@
 // netzspurer-crawl: runs one search project without windows, the way the
 // project editor's "Search", then "Start" and "Show results" would, and writes
 // the same results page.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <iostream>
 #include <memory>
@@ -21,6 +23,7 @@
 #include "project/ProjectFile.h"
 #include "project/UrlEntry.h"
 #include "results/Export.h"
+#include "results/ReportWriter.h"
 
 #ifndef NETZSPURER_VERSION
 #define NETZSPURER_VERSION "unknown"
@@ -60,7 +63,8 @@ const std::string kUsage =
     "  --version        show the version\n"
     "\n"
     "Ctrl-C (or SIGTERM) ends the search early and keeps what was found; a second\n"
-    "Ctrl-C ends the program at once.\n"
+    "Ctrl-C ends the program at once. Ctrl-C while the results are being written\n"
+    "ends it too, and leaves the old results page and export as they were.\n"
     "Exit status: 0 results page (and export) written, 1 results page or export\n"
     "not written or a limit ended the search, 2 bad usage or project file missing,\n"
     "130 interrupted, 143 terminated.\n";
@@ -73,12 +77,22 @@ constexpr char kWakeSignal = 'S';
 constexpr char kWakeFinished = 'F';
 
 // The first stop signal asks the search to stop and keep what it found; a
-// second one ends the program at once, where it stands. The results page is
-// written to a file of its own and renamed over the old one, so it is then
-// either the old page or the whole new one.
-volatile std::sig_atomic_t g_stopSignal = 0;
+// second one ends the program at once, where it stands. Once the results are
+// being written, any stop signal abandons the write instead: the results page
+// and the export are each written to a file of their own that replaces the
+// old one only when complete, so the old one then stays whole and the
+// temporary file is removed before the program ends.
+volatile std::sig_atomic_t g_stopSignal = 0;  // the latest that counted
+volatile std::sig_atomic_t g_writingResults = 0;
+std::atomic<bool> g_cancelWrite{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 extern "C" void OnSignal(int signal) {
+    if (g_writingResults != 0) {
+        g_stopSignal = signal;
+        g_cancelWrite.store(true);
+        return;
+    }
     if (g_stopSignal != 0) ::_exit(128 + signal);
     g_stopSignal = signal;
     const int saved = errno;
@@ -167,8 +181,10 @@ SearchCounters FinalCounters(const CSearch& search) {
 bool WriteRequestedExport(const RunnerOptions& options, const SearchCounters& counters,
                           const StringList& failed, IMessageBox& box) {
     if (!options.exportFile) return true;
-    if (WriteExport(*options.exportFile, options.exportFormat, g_PageList, counters, failed))
+    if (WriteExport(*options.exportFile, options.exportFormat, g_PageList, counters, failed,
+                    &g_cancelWrite))
         return true;
+    if (g_cancelWrite) return false;
     box.Show("The export could not be written to " + *options.exportFile, "Error", MsgIcon::Stop,
              MsgButtons::Ok);
     return false;
@@ -234,21 +250,19 @@ int Run(const RunnerOptions& options) {
     ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
 
     // A project without URL entries ends at once with an empty results page.
-    const bool interrupted = started && WaitForWake() == kWakeSignal;
+    if (started && WaitForWake() == kWakeSignal) search->RequestStop();
+    // Until the worker has returned, a second signal still ends the program at once.
+    search->Stop();
 
-    StringList failed;
-    int written = 0;
-    if (interrupted) {
-        written = search->CancelKeep();
-        failed = g_FailedUrls;
-    } else {
-        written = search->ShowResults([&failed] {
-            failed.assign(g_FailedUrls.begin(), g_FailedUrls.end());
-            g_FailedUrls.clear();
-        });
-    }
+    // As "Show results" or Cancel with "Save found? Yes" in the window: the
+    // results page of what was found, then the export, from the same lists.
+    const StringList failed = g_FailedUrls;
     const SearchCounters counters = FinalCounters(*search);
-    const bool exported = WriteRequestedExport(options, counters, failed, box);
+    g_writingResults = 1;
+    const int written = WriteReport(search->m_strReportFile, g_PageList, box, std::time(nullptr),
+                                    &g_cancelWrite);
+    const bool exported = !g_cancelWrite && WriteRequestedExport(options, counters, failed, box);
+    g_writingResults = 0;
     console.Clear();
 
     PrintLine("Pages scanned: " + std::to_string(counters.pagesScanned));
@@ -265,7 +279,7 @@ int Run(const RunnerOptions& options) {
                   << "\nCrawl data bytes: " << search->CrawlBytes() << "  Page list bytes: " << PageListBytes() << "\n";
     }
 
-    if (interrupted) return g_stopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;
+    if (g_stopSignal != 0) return g_stopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;
     return written == 1 && exported && limit == LimitReached::None ? kExitWritten : kExitNotWritten;
 }
 

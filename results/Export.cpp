@@ -9,43 +9,15 @@
 #include "crawl/CrawlState.h"
 #include "project/AsciiText.h"
 #include "project/AtomicFile.h"
+#include "project/ByteSink.h"
+#include "project/Utf8.h"
 
 namespace {
 
-void AppendPercentEncoded(std::string& out, unsigned char byte) {
+void WritePercentEncoded(IByteSink& out, unsigned char byte) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    out += '%';
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0x0F];
-}
-
-// Length of the valid UTF-8 sequence (RFC 3629: no overlong forms, no
-// surrogates, nothing above U+10FFFF) that starts `text`; 0 when none does.
-std::size_t ValidUtf8SequenceAt(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80;  // range of the second byte; later ones are 80..BF
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    return length;
+    const char encoded[] = {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+    out.Write(std::string_view(encoded, sizeof encoded));
 }
 
 // JSON strings must be UTF-8, but URLs from pages are whatever bytes the page
@@ -54,97 +26,137 @@ std::size_t ValidUtf8SequenceAt(std::string_view text) {
 std::string AsJsonText(std::string_view url) {
     std::string out;
     out.reserve(url.size());
-    while (!url.empty()) {
-        const std::size_t n = ValidUtf8SequenceAt(url);
-        if (n == 0) {
-            AppendPercentEncoded(out, static_cast<unsigned char>(url.front()));
-            url.remove_prefix(1);
-        } else {
-            out.append(url.substr(0, n));
-            url.remove_prefix(n);
+    StringSink sink(out);
+    std::size_t validFrom = 0;
+    for (std::size_t i = 0; i < url.size();) {
+        const std::size_t n = ValidUtf8SequenceAt(url.substr(i));
+        if (n > 0) {
+            i += n;
+            continue;
         }
+        sink.Write(url.substr(validFrom, i - validFrom));
+        WritePercentEncoded(sink, static_cast<unsigned char>(url[i]));
+        validFrom = ++i;
     }
+    sink.Write(url.substr(validFrom));
     return out;
 }
 
 // One URL a line: a line end inside a URL would make two URLs of it.
-std::string AsHitListLine(std::string_view url) {
-    std::string out;
-    out.reserve(url.size() + 1);
-    for (char c : url) {
-        if (c == '\r' || c == '\n')
-            AppendPercentEncoded(out, static_cast<unsigned char>(c));
-        else
-            out += c;
+void WriteHitListLine(IByteSink& out, std::string_view url) {
+    std::size_t plainFrom = 0;
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        if (url[i] != '\r' && url[i] != '\n') continue;
+        out.Write(url.substr(plainFrom, i - plainFrom));
+        WritePercentEncoded(out, static_cast<unsigned char>(url[i]));
+        plainFrom = i + 1;
     }
-    out += '\n';
-    return out;
+    out.Write(url.substr(plainFrom));
+    out.Write("\n");
 }
 
-std::string HitList(const PageRecord* pages) {
-    std::string out;
+// The set of hits written holds views of the page list's own strings, not copies.
+void WriteHitList(IByteSink& out, const PageRecord* pages) {
     std::unordered_set<std::string_view> written;
-    for (const PageRecord* p = pages; p != nullptr; p = p->next) {
+    for (const PageRecord* p = pages; p != nullptr && out.Good(); p = p->next) {
         for (const std::string& hit : p->hits) {
-            if (written.insert(hit).second) out += AsHitListLine(hit);
+            if (written.insert(hit).second) WriteHitListLine(out, hit);
         }
     }
-    return out;
 }
 
 // RFC 4180: quoted only where needed, quotes doubled, CR LF after every record.
-void AppendCsvField(std::string& out, std::string_view field) {
+void WriteCsvField(IByteSink& out, std::string_view field) {
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += field;
+        out.Write(field);
         return;
     }
-    out += '"';
-    for (char c : field) {
-        if (c == '"') out += '"';
-        out += c;
+    out.Write("\"");
+    std::size_t plainFrom = 0;
+    for (std::size_t quote = field.find('"'); quote != std::string_view::npos;
+         quote = field.find('"', quote + 1)) {
+        out.Write(field.substr(plainFrom, quote + 1 - plainFrom));
+        plainFrom = quote;  // the quote goes out once more, doubled
     }
-    out += '"';
+    out.Write(field.substr(plainFrom));
+    out.Write("\"");
 }
 
-std::string Csv(const PageRecord* pages) {
-    std::string out = "page,hit\r\n";
-    for (const PageRecord* p = pages; p != nullptr; p = p->next) {
+void WriteCsv(IByteSink& out, const PageRecord* pages) {
+    out.Write("page,hit\r\n");
+    for (const PageRecord* p = pages; p != nullptr && out.Good(); p = p->next) {
         for (const std::string& hit : p->hits) {
-            AppendCsvField(out, p->url);
-            out += ',';
-            AppendCsvField(out, hit);
-            out += "\r\n";
+            WriteCsvField(out, p->url);
+            out.Write(",");
+            WriteCsvField(out, hit);
+            out.Write("\r\n");
         }
     }
-    return out;
 }
 
-nlohmann::ordered_json JsonTexts(const StringList& texts) {
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const std::string& text : texts) list.push_back(AsJsonText(text));
-    return list;
-}
-
-std::string Json(const PageRecord* pages, const SearchCounters& counters,
-                 const StringList& failedUrls) {
-    using nlohmann::ordered_json;
-    ordered_json doc;
-    doc["counters"] = {{"pages_scanned", counters.pagesScanned},
-                       {"hits", counters.hits},
-                       {"bytes_retrieved", counters.bytesRetrieved}};
-    ordered_json list = ordered_json::array();
-    for (const PageRecord* p = pages; p != nullptr; p = p->next) {
-        if (p->hits.empty()) continue;
-        ordered_json page;
-        page["url"] = AsJsonText(p->url);
-        page["hits"] = JsonTexts(p->hits);
-        list.push_back(std::move(page));
-    }
-    doc["pages"] = std::move(list);
-    doc["failed_urls"] = JsonTexts(failedUrls);
+// The document is laid out as nlohmann's dump(2) lays it out; the library
+// quotes and escapes each text.
+void WriteJsonText(IByteSink& out, std::string_view text) {
     // Every text is valid UTF-8 by now; should one slip through all the same,
     // a replacement character is better than an exception at the end of a crawl.
-    return doc.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+    out.Write(nlohmann::json(AsJsonText(text)).dump(-1, ' ', false,
+                                                    nlohmann::json::error_handler_t::replace));
+}
+
+// `indent` is that of the list's own line; its items go one level deeper.
+void WriteJsonTexts(IByteSink& out, const StringList& texts, std::string_view indent) {
+    if (texts.empty()) {
+        out.Write("[]");
+        return;
+    }
+    out.Write("[");
+    const char* separator = "\n";
+    for (const std::string& text : texts) {
+        out.Write(separator);
+        out.Write(indent);
+        out.Write("  ");
+        WriteJsonText(out, text);
+        separator = ",\n";
+    }
+    out.Write("\n");
+    out.Write(indent);
+    out.Write("]");
+}
+
+void WriteJson(IByteSink& out, const PageRecord* pages, const SearchCounters& counters,
+               const StringList& failedUrls) {
+    out.Write("{\n  \"counters\": {\n    \"pages_scanned\": ");
+    out.Write(std::to_string(counters.pagesScanned));
+    out.Write(",\n    \"hits\": ");
+    out.Write(std::to_string(counters.hits));
+    out.Write(",\n    \"bytes_retrieved\": ");
+    out.Write(std::to_string(counters.bytesRetrieved));
+    out.Write("\n  },\n  \"pages\": [");
+    const char* separator = "\n";
+    for (const PageRecord* p = pages; p != nullptr && out.Good(); p = p->next) {
+        if (p->hits.empty()) continue;
+        out.Write(separator);
+        out.Write("    {\n      \"url\": ");
+        WriteJsonText(out, p->url);
+        out.Write(",\n      \"hits\": ");
+        WriteJsonTexts(out, p->hits, "      ");
+        out.Write("\n    }");
+        separator = ",\n";
+    }
+    // An empty list closes on its own line's end, as dump writes "[]".
+    out.Write(*separator == ',' ? "\n  ]" : "]");
+    out.Write(",\n  \"failed_urls\": ");
+    WriteJsonTexts(out, failedUrls, "  ");
+    out.Write("\n}\n");
+}
+
+void WriteExportTo(IByteSink& out, ExportFormat format, const PageRecord* pages,
+                   const SearchCounters& counters, const StringList& failedUrls) {
+    switch (format) {
+        case ExportFormat::HitList: WriteHitList(out, pages); return;
+        case ExportFormat::Csv: WriteCsv(out, pages); return;
+        case ExportFormat::Json: WriteJson(out, pages, counters, failedUrls); return;
+    }
 }
 
 }  // namespace
@@ -159,15 +171,16 @@ std::optional<ExportFormat> ExportFormatFor(const std::string& fileName) {
 
 std::string BuildExport(ExportFormat format, const PageRecord* pages,
                         const SearchCounters& counters, const StringList& failedUrls) {
-    switch (format) {
-        case ExportFormat::HitList: return HitList(pages);
-        case ExportFormat::Csv: return Csv(pages);
-        case ExportFormat::Json: return Json(pages, counters, failedUrls);
-    }
-    return std::string();
+    std::string out;
+    StringSink sink(out);
+    WriteExportTo(sink, format, pages, counters, failedUrls);
+    return out;
 }
 
 bool WriteExport(const std::string& fileName, ExportFormat format, const PageRecord* pages,
-                 const SearchCounters& counters, const StringList& failedUrls) {
-    return WriteFileAtomically(fileName, BuildExport(format, pages, counters, failedUrls));
+                 const SearchCounters& counters, const StringList& failedUrls,
+                 const std::atomic<bool>* cancel) {
+    CAtomicFile file(fileName, cancel);
+    WriteExportTo(file, format, pages, counters, failedUrls);
+    return file.Commit();
 }

@@ -2,6 +2,7 @@
 // The search's results in forms that other tools read: a list of hit URLs (for
 // wget -i or a download manager), CSV and JSON. Pages appear as in the results
 // page: in page-list order, and only those with hits.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,13 +28,16 @@ struct SearchCounters {
     std::int64_t bytesRetrieved = 0;
 };
 
-// The export's bytes. URLs are written as found, except where the format
-// cannot carry a byte: a hit list line encodes CR and LF as %0D and %0A, and
-// JSON percent-encodes every byte that is not part of valid UTF-8.
+// The export's bytes, as WriteExport writes them. URLs are written as found,
+// except where the format cannot carry a byte: a hit list line encodes CR and
+// LF as %0D and %0A, and JSON percent-encodes every byte that is not part of
+// valid UTF-8.
 std::string BuildExport(ExportFormat format, const PageRecord* pages,
                         const SearchCounters& counters, const StringList& failedUrls);
 
-// Builds the export and replaces `fileName` with it in one step; false when it
-// could not be written, the old file then left as it was.
+// Writes the export as it goes into a temporary file that replaces `fileName`
+// when complete; false when it could not be written or `cancel` turned true
+// during the write, the old file then left as it was.
 bool WriteExport(const std::string& fileName, ExportFormat format, const PageRecord* pages,
-                 const SearchCounters& counters, const StringList& failedUrls);
+                 const SearchCounters& counters, const StringList& failedUrls,
+                 const std::atomic<bool>* cancel = nullptr);

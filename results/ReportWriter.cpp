@@ -6,6 +6,7 @@
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
 #include "project/AtomicFile.h"
+#include "project/ByteSink.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr const char* kTitleMiddle =
     "</B></TD><TD BGCOLOR=#000000><FONT SIZE=-1 COLOR=#FFFFFF><B>";
 constexpr const char* kTitleEnd = "</B></TD></TR>";
 // A row's cells, each holding one URL: as a link, or as text when following it
-// would run script (see AppendUrlCell).
+// would run script (see WriteUrlCell).
 constexpr const char* kFirstRowStart = "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1>";
 constexpr const char* kFirstRowMiddle = "</FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>";
 constexpr const char* kFurtherRowStart =
@@ -47,45 +48,65 @@ std::string TwoDigits(int n) {
     return s;
 }
 
+// Runs of plain bytes go out as they are, each markup character as its entity.
+void WriteEscapedHtml(IByteSink& out, std::string_view text) {
+    std::size_t plainFrom = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::string_view entity;
+        switch (text[i]) {
+            case '&': entity = "&amp;"; break;
+            case '<': entity = "&lt;"; break;
+            case '>': entity = "&gt;"; break;
+            case '"': entity = "&quot;"; break;
+            default: continue;
+        }
+        out.Write(text.substr(plainFrom, i - plainFrom));
+        out.Write(entity);
+        plainFrom = i + 1;
+    }
+    out.Write(text.substr(plainFrom));
+}
+
 // The link is escaped in both places; the browser decodes the entities in the
 // attribute again, so the link still leads to the address that was found. A URL
 // that would run script when followed is only shown.
-void AppendUrlCell(std::string& page, const std::string& url) {
-    const std::string escaped = EscapeHtml(url);
+void WriteUrlCell(IByteSink& out, const std::string& url) {
     if (RunsScript(url)) {
-        page += escaped;
+        WriteEscapedHtml(out, url);
         return;
     }
-    page += kLinkStart;
-    page += escaped;
-    page += kLinkMiddle;
-    page += escaped;
-    page += kLinkEnd;
+    out.Write(kLinkStart);
+    WriteEscapedHtml(out, url);
+    out.Write(kLinkMiddle);
+    WriteEscapedHtml(out, url);
+    out.Write(kLinkEnd);
 }
 
-std::string BuildPage(const std::string& reportFile, const PageRecord* pages, std::time_t when) {
-    std::string page = kHead;
-    page += kTitleStart;
-    page += EscapeHtml(reportFile);
-    page += kTitleMiddle;
-    page += FormatReportDate(when);
-    page += kTitleEnd;
-    for (const PageRecord* p = pages; p != nullptr; p = p->next) {
+// The page is written piece by piece as it is made; a sink that can take no
+// more (a full disk, a cancel) ends it at the next row.
+void WritePage(IByteSink& out, const std::string& reportFile, const PageRecord* pages,
+               std::time_t when) {
+    out.Write(kHead);
+    out.Write(kTitleStart);
+    WriteEscapedHtml(out, reportFile);
+    out.Write(kTitleMiddle);
+    out.Write(FormatReportDate(when));
+    out.Write(kTitleEnd);
+    for (const PageRecord* p = pages; p != nullptr && out.Good(); p = p->next) {
         if (p->hits.empty()) continue;
-        page += kFirstRowStart;
-        AppendUrlCell(page, p->url);
-        page += kFirstRowMiddle;
-        AppendUrlCell(page, p->hits.front());
-        page += kRowEnd;
-        for (std::size_t i = 1; i < p->hits.size(); ++i) {
-            page += kFurtherRowStart;
-            AppendUrlCell(page, p->hits[i]);
-            page += kRowEnd;
+        out.Write(kFirstRowStart);
+        WriteUrlCell(out, p->url);
+        out.Write(kFirstRowMiddle);
+        WriteUrlCell(out, p->hits.front());
+        out.Write(kRowEnd);
+        for (std::size_t i = 1; i < p->hits.size() && out.Good(); ++i) {
+            out.Write(kFurtherRowStart);
+            WriteUrlCell(out, p->hits[i]);
+            out.Write(kRowEnd);
         }
     }
-    page += kFooter;
-    page += kTail;
-    return page;
+    out.Write(kFooter);
+    out.Write(kTail);
 }
 
 }  // namespace
@@ -93,15 +114,8 @@ std::string BuildPage(const std::string& reportFile, const PageRecord* pages, st
 std::string EscapeHtml(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
+    StringSink sink(out);
+    WriteEscapedHtml(sink, text);
     return out;
 }
 
@@ -150,11 +164,13 @@ int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessage
 }
 
 int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box,
-                std::time_t when) {
-    // Never in place: a full disk must not cost the user the last good report.
-    if (!WriteFileAtomically(reportFile, BuildPage(reportFile, pages, when))) {
-        box.Show("Share violation!", "Error", MsgIcon::Stop, MsgButtons::Ok);
-        return 0;
-    }
-    return 1;
+                std::time_t when, const std::atomic<bool>* cancel) {
+    // Never in place: a full disk or a cancel must not cost the user the last
+    // good report.
+    CAtomicFile file(reportFile, cancel);
+    WritePage(file, reportFile, pages, when);
+    if (file.Commit()) return 1;
+    // A cancel is the user's own doing, not a failure to tell about.
+    if (!file.Cancelled()) box.Show("Share violation!", "Error", MsgIcon::Stop, MsgButtons::Ok);
+    return 0;
 }

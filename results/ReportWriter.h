@@ -1,5 +1,6 @@
 #pragma once
 // The results page: one line of HTML listing every page with hits and its hits.
+#include <atomic>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -7,13 +8,15 @@
 struct PageRecord;
 class IMessageBox;
 
-// Writes the pages of `pages` (the page list) to `reportFile`; 1 when written
-// completely, 0 after showing "Share violation!" through `box`, with the old
-// report left as it was.
+// Writes the pages of `pages` (the page list) to `reportFile` as it goes, into
+// a temporary file that replaces the report when complete; 1 when written
+// completely. 0 with the old report left as it was: after showing "Share
+// violation!" through `box` when the file could not be written, silently when
+// `cancel` turned true during the write. The title row tells the time `when`,
+// or the time of the call.
 int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box);
-// Same, with the time to print given (for tests).
 int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box,
-                std::time_t when);
+                std::time_t when, const std::atomic<bool>* cancel = nullptr);
 // "%H:%M:%S, %A, %B %d, %Y" in English whatever the locale.
 std::string FormatReportDate(std::time_t when);
 // & < > " written as entities, so a crawled page cannot put markup into the report.

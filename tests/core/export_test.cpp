@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "crawl/CrawlState.h"
+#include "project/AtomicFile.h"
+#include "support/HeapPeak.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -24,9 +29,9 @@ public:
         }
     }
     std::string Export(ExportFormat format, const StringList& failed = {}) const {
-        return BuildExport(format, m_records.empty() ? nullptr : &m_records.front(),
-                           SearchCounters{5, 7, 1234}, failed);
+        return BuildExport(format, Head(), SearchCounters{5, 7, 1234}, failed);
     }
+    const PageRecord* Head() const { return m_records.empty() ? nullptr : &m_records.front(); }
 
 private:
     std::vector<PageRecord> m_records;
@@ -90,6 +95,33 @@ TEST(ExportTest, JsonPercentEncodesBytesOutsideValidUtf8) {
         EXPECT_EQ(doc["pages"][0]["url"], expected) << expected;
         EXPECT_EQ(doc["pages"][0]["hits"][0], expected) << expected;
         EXPECT_EQ(doc["failed_urls"][0], expected) << expected;
+    }
+}
+
+// Exports hundreds of times the bound: each is written as it is made, holding
+// its buffer and one URL at a time; the hit list also knows every hit it has
+// written, by reference to the page list.
+TEST(ExportTest, WritingLongHitsHoldsLittleMoreThanTheBuffer) {
+    TempDir dir;
+    const std::string hitDir = "http://h/" + std::string(1000, 'd') + "/";
+    StringList hits;
+    for (int i = 0; i < 50000; ++i) hits.push_back(hitDir + std::to_string(i) + ".zip");
+    const PageList pages({{"http://h/", hits}});
+    const std::int64_t buffer = 2 * CAtomicFile::kBufferBytes;
+    const struct {
+        const char* file;
+        ExportFormat format;
+        std::int64_t bound;
+    } cases[] = {
+        {"e.csv", ExportFormat::Csv, buffer},
+        {"e.json", ExportFormat::Json, buffer},
+        {"e.txt", ExportFormat::HitList, buffer + 64 * static_cast<std::int64_t>(hits.size())},
+    };
+    for (const auto& c : cases) {
+        HeapPeak peak;
+        ASSERT_TRUE(WriteExport(c.file, c.format, pages.Head(), SearchCounters{}, {hits.front()}));
+        EXPECT_LT(peak.Bytes(), c.bound) << c.file;
+        EXPECT_GT(std::filesystem::file_size(c.file), 300u * buffer) << c.file;
     }
 }
 

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "project/AtomicFile.h"
 #include "project/ProjectData.h"
 #include "project/ProjectFile.h"
 #include "support/FileSizeLimit.h"
@@ -243,6 +245,27 @@ TEST_F(ProjectFileTest, FailedWriteLeavesTheStoredProjectAlone) {
     Reset(0);
     ASSERT_TRUE(LoadProject("p"));
     EXPECT_EQ(g_UrlList.size(), 100u);
+}
+
+// The stream a results page is written as, cancelled with part of it on disk.
+TEST_F(ProjectFileTest, CancelledStreamLeavesTheOldFileAndNoTemporaryFile) {
+    WriteFileBytes("r.htm", "old");
+    std::atomic<bool> cancel{false};
+    CAtomicFile file("r.htm", &cancel);
+    const std::string piece(CAtomicFile::kBufferBytes, 'x');
+    file.Write(piece);
+    file.Write(piece);
+    const std::vector<std::string> midway = DirectoryListing();
+    ASSERT_EQ(midway.size(), 2u);
+    EXPECT_EQ(fs::file_size(midway[0]), 2 * piece.size());  // the temporary file sorts first
+
+    cancel = true;
+    file.Write(piece);  // the next piece that would go to the file ends the write
+    EXPECT_FALSE(file.Good());
+    EXPECT_TRUE(file.Cancelled());
+    EXPECT_FALSE(file.Commit());
+    EXPECT_EQ(ReadFileBytes("r.htm"), "old");
+    EXPECT_EQ(DirectoryListing(), std::vector<std::string>({"r.htm"}));
 }
 
 TEST_F(ProjectFileTest, RenameMovesBothFilesButNeverOverwrites) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -8,8 +10,10 @@
 #include <vector>
 
 #include "crawl/CrawlState.h"
+#include "project/AtomicFile.h"
 #include "results/ReportWriter.h"
 #include "support/FileSizeLimit.h"
+#include "support/HeapPeak.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
 
@@ -221,6 +225,35 @@ TEST_F(ReportWriterTest, FailedWriteLeavesTheOldReportAlone) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(".")) names.push_back(e.path().filename());
     EXPECT_EQ(names, std::vector<std::string>{"P.htm"});
+}
+
+TEST_F(ReportWriterTest, CancelledWriteLeavesTheOldReportAndTellsNothing) {
+    const std::string old = "<html>the last good report</html>";
+    WriteFileBytes("P.htm", old);
+    Pages pages;
+    pages.Add("http://h/a.htm", {"http://h/x.zip"});
+    const std::atomic<bool> cancel{true};
+    EXPECT_EQ(WriteReport("P.htm", pages.Head(), box, kWhen, &cancel), 0);
+    EXPECT_TRUE(box.Shown().empty());
+    EXPECT_EQ(ReadFileBytes("P.htm"), old);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(".")) names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"P.htm"});
+}
+
+// A report hundreds of times the bound: the writer holds its buffer and one URL
+// at a time, never the page.
+TEST_F(ReportWriterTest, WritingLongHitsHoldsLittleMoreThanTheBuffer) {
+    const std::string dir = "http://h/" + std::string(1000, 'd') + "/";
+    std::vector<std::string> hits;
+    for (int i = 0; i < 50000; ++i) hits.push_back(dir + std::to_string(i) + ".zip");
+    Pages pages;
+    pages.Add(dir + "index.htm", std::move(hits));
+    const std::int64_t bound = 2 * CAtomicFile::kBufferBytes;
+    HeapPeak peak;
+    ASSERT_EQ(WriteReport("P.htm", pages.Head(), box, kWhen), 1);
+    EXPECT_LT(peak.Bytes(), bound);
+    EXPECT_GT(std::filesystem::file_size("P.htm"), 500u * bound);
 }
 
 TEST(ReportDateTest, FormatsLocalTimeInEnglish) {

@@ -151,7 +151,18 @@ TEST(TerminalSafeTest, ControlBytesBecomePercentHex) {
         {"\x1b]0;owned\x07\r\n\t", "%1B]0;owned%07%0D%0A%09"},
         {std::string("a\0b", 3), "a%00b"},
         {"\x1f\x20\x7e\x7f", "%1F ~%7F"},
-        {"100%\xC3\xA9\x9B\xFF", "100%\xC3\xA9\x9B\xFF"},  // only the bytes below 0x20 and 0x7F
+        // C1 controls: as code points, and as lone bytes outside UTF-8.
+        {"\xC2\x80\xC2\x9B\xC2\x9D\xC2\x9F", "%C2%80%C2%9B%C2%9D%C2%9F"},
+        {"\x80\x9B[2J\x9F", "%80%9B[2J%9F"},
+        {"\xC1\x9B\xE0\x82\x9B", "\xC1%9B\xE0%82%9B"},  // overlong forms are bytes
+        {"\xE2\x80", "\xE2%80"},                              // cut short at the end
+        // Bidirectional embeddings, overrides and isolates, and their neighbours.
+        {"a\xE2\x80\xAA\xE2\x80\xAE" "b", "a%E2%80%AA%E2%80%AEb"},
+        {"\xE2\x81\xA6\xE2\x81\xA9", "%E2%81%A6%E2%81%A9"},
+        {"\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+        // Other text, valid or not, as it is.
+        {"100%\xC2\xA0\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "100%\xC2\xA0\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"\xA0\xE9\xFF", "\xA0\xE9\xFF"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(TerminalSafe(in), out);
 }
@@ -291,14 +302,14 @@ TEST_F(RunnerCrawlTest, ControlBytesFromPagesArePrintedAsPercentHex) {
         gone.Start();
         refused = gone.Url("/");
     }
-    const std::string page = "<a href=\"" + refused + "\x1b]0;owned\x07\x7f.htm\">";
+    const std::string page = "<a href=\"" + refused + "\x1b]0;owned\x07\x7f\xC2\x9B\x9D\xE2\x80\xAE.htm\">";
     server.Page("/index.htm", page);
     server.Start();
     WriteProject("Site", {".ZIP", "__URLSECTION__", U("/index.htm")});
     const Outcome o = RunCrawler({"Site"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "Pages scanned: 2\nHits: 0\nBytes retrieved: " + std::to_string(page.size()) +
-                         "\nFailed: " + refused + "%1B]0;owned%07%7F.htm\n");
+                         "\nFailed: " + refused + "%1B]0;owned%07%7F%C2%9B%9D%E2%80%AE.htm\n");
 }
 
 // Ctrl-C while the runner waits in the middle of a page that does not come.
