@@ -257,7 +257,10 @@ int AddPage(const std::string& url) {
     return added ? 1 : 0;
 }
 
-void AddHit(const std::string& pageEntry, const std::string& hitUrl) {
+namespace {
+
+template <typename Hit>
+void AddHitTo(const std::string& pageEntry, Hit&& hitUrl) {
     if (pageEntry.empty()) return;
     PageIndex& index = Index();
     index.Sync();
@@ -272,13 +275,19 @@ void AddHit(const std::string& pageEntry, const std::string& hitUrl) {
         if (record == nullptr) return;
     }
     if (record->hitIndex.Find(record->hits, hitUrl) >= 0) return;
-    record->hits.push_back(hitUrl);
     index.bytes += HitBytes(hitUrl);
+    record->hits.push_back(std::forward<Hit>(hitUrl));
     record->hitIndex.Insert(record->hits, record->hits.size() - 1);
     index.crcCount.Remove(record->crc);
     record->crc = g_PageCrc;
     index.crcCount.Add(record->crc);
 }
+
+}  // namespace
+
+void AddHit(const std::string& pageEntry, const std::string& hitUrl) { AddHitTo(pageEntry, hitUrl); }
+
+void AddHit(const std::string& pageEntry, std::string&& hitUrl) { AddHitTo(pageEntry, std::move(hitUrl)); }
 
 bool IsKnownPage(std::string_view url, std::size_t hash) {
     PageIndex& index = Index();

@@ -43,6 +43,8 @@ extern std::uint64_t g_PageCrc;
 
 int AddPage(const std::string& url);
 void AddHit(const std::string& pageEntry, const std::string& hitUrl);
+// The same, taking the hit's text over instead of copying it.
+void AddHit(const std::string& pageEntry, std::string&& hitUrl);
 int IsNewContent();
 // True when a page with hits carries `crc`: a page of that text is not scanned.
 bool IsScannedContent(std::uint64_t crc);

@@ -116,6 +116,7 @@ private:
     // Records what a link of the page in process came to: its hits, and the page
     // it leads to, queued right behind the page when new.
     void Record(const LinkDecision& decision);
+    void Record(LinkDecision&& decision);
 
     std::optional<PageContext> m_page;
     PageContext m_entryPage;

@@ -17,14 +17,20 @@ CrawlRules CSearch::RulesNow() const {
 }
 
 void CSearch::Record(const LinkDecision& decision) {
+    LinkDecision copy = decision;
+    Record(std::move(copy));
+}
+
+void CSearch::Record(LinkDecision&& decision) {
+    // The page it leads to first: the hit may take the URL's text over.
+    std::string page;
+    if (decision.followLength != 0 && !decision.repeated) page = std::string(decision.Follow());
     if (decision.hits != 0) {
-        AddHit(g_UrlList.front(), decision.url);
+        AddHit(g_UrlList.front(), std::move(decision.url));
         m_nHits += static_cast<std::int32_t>(decision.hits);
     }
     // A page linked to again was added at its first link: it is known now.
-    if (decision.followLength == 0 || decision.repeated) return;
-    std::string page(decision.Follow());
-    if (AddPage(page) != 1) return;
+    if (page.empty() || AddPage(page) != 1) return;
     std::string entry = m_strBase.empty() ? std::move(page) : "-" + page;
     m_queueBytes += sizeof(std::string) + entry.size();
     g_UrlList.insert(g_UrlList.begin() + 1, std::move(entry));
@@ -35,7 +41,7 @@ void CSearch::ExtractLinks(const std::string& content) {
     const CrawlRules rules = RulesNow();
     const LinkContext context{CurrentPage(), m_bRecursive, m_strBase};
     ForEachLinkDecision(content, context, rules, &m_stop, [this](LinkDecision&& decision) {
-        Record(decision);
+        Record(std::move(decision));
         return true;
     });
 }

@@ -116,10 +116,15 @@ void CSearch::ProcessUrl(std::string entry) {
             const LinkContext context = ContextOf(m_request, scan->finalUrl);
             m_strBase = context.base;
             m_page = context.page;
-            for (const LinkDecision& decision : scan->links) {
+            // Held by the worker alone, the scan gives its URLs over to the page list.
+            auto* own = scan.use_count() == 1 ? const_cast<PageScan*>(scan.get()) : nullptr;
+            for (std::size_t i = 0; i < scan->links.size(); ++i) {
                 // A stop must not wait for the rest of a page of many thousand links.
                 if (m_stop) return;
-                Record(decision);
+                if (own != nullptr)
+                    Record(std::move(own->links[i]));
+                else
+                    Record(scan->links[i]);
             }
             m_page.reset();
         }
