@@ -76,6 +76,7 @@ struct Figures {
     int runs = 0;
     int succeeded = 0;
     std::string failure;  // how the first failed run ended
+    double timedOutAfter = 0;  // wall seconds of a run that was killed
     double wall = 0;
     double cpu = 0;
     long peakKiB = 0;
@@ -139,6 +140,11 @@ int DefaultConnections() {
     const std::string help = CommandOutput(std::string(NETZSPURER_CRAWL_BIN) + " --help");
     std::smatch match;
     return std::regex_search(help, match, given) ? std::stoi(match[1]) : 6;
+}
+
+std::string Wget2Version() {
+    const std::string line = FirstLine(CommandOutput("wget2 --version"));
+    return line.substr(0, line.find(" - "));
 }
 
 long CountHtmlFiles(const fs::path& folder) {
@@ -243,12 +249,19 @@ void PrintRow(const std::string& label, const Figures& f, const std::string& sam
 
 void AddTarget(const std::string& what, const std::string& figure, std::optional<bool> met) {
     g_targets.push_back({what, figure, met});
-    std::printf("  target: %-60s %-26s %s\n", what.c_str(), figure.c_str(),
+    std::printf("  target: %-64s %-28s %s\n", what.c_str(), figure.c_str(),
                 !met ? "n/a" : *met ? "PASS" : "MISS");
 }
 
 // Speed of `fast` over `slow` (by wall time) against `factor`.
 void AddSpeedTarget(const std::string& what, const Figures& fast, const Figures& slow, double factor) {
+    // Past its time limit the slower side still sets a bound.
+    if (fast.Usable() && slow.timedOutAfter > 0) {
+        const double atLeast = slow.timedOutAfter / fast.wall;
+        AddTarget(what, "over " + Fixed(atLeast, 2) + "x (other: TIMEOUT)",
+                  atLeast >= factor ? std::optional<bool>(true) : std::nullopt);
+        return;
+    }
     if (!fast.Usable() || !slow.Usable()) {
         AddTarget(what, !fast.Usable() ? "default: " + fast.failure : "other: " + slow.failure,
                   fast.Usable() ? std::nullopt : std::optional<bool>(false));
@@ -302,7 +315,10 @@ std::vector<Figures> CompareOn(const Site& site, const std::vector<Config>& conf
                                                                           FirstLine(run.err) + ")";
                 }
                 // One run past the limit tells enough; more would only cost time.
-                collected[c].gaveUp = run.end == ChildRun::End::TimedOut;
+                if (run.end == ChildRun::End::TimedOut) {
+                    collected[c].gaveUp = true;
+                    f.timedOutAfter = run.wallSeconds;
+                }
                 continue;
             }
             ++f.succeeded;
@@ -443,7 +459,7 @@ int main(int argc, char** argv) {
                            {"--max-threads=" + std::to_string(connections)}});
     }
     std::printf("Crawls on 127.0.0.1; netzspurer-crawl's default is N=%d; %s; medians of %d run%s; %ld cores\n\n",
-                connections, haveWget2 ? FirstLine(CommandOutput("wget2 --version")).c_str() : "wget2 not installed",
+                connections, haveWget2 ? Wget2Version().c_str() : "wget2 not installed",
                 options->reps, options->reps == 1 ? "" : "s", sysconf(_SC_NPROCESSORS_ONLN));
 
     const fs::path root = fs::temp_directory_path() / ("netzspurer-crawl-compare-" + std::to_string(getpid()));
@@ -489,7 +505,7 @@ int main(int argc, char** argv) {
     std::printf("Targets:\n");
     for (const Target& t : g_targets) {
         if (t.met) ++(*t.met ? passed : missed);
-        std::printf("  %-4s  %-60s %s\n", !t.met ? "n/a" : *t.met ? "PASS" : "MISS", t.what.c_str(), t.figure.c_str());
+        std::printf("  %-4s  %-64s %s\n", !t.met ? "n/a" : *t.met ? "PASS" : "MISS", t.what.c_str(), t.figure.c_str());
     }
     std::printf("%d passed, %d missed; %.0f s in all\n", passed, missed,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
