@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +18,14 @@
 extern char** environ;
 
 namespace fs = std::filesystem;
+
+#ifndef NETZSPURER_MEASURE_CHILD_BIN
+#define NETZSPURER_MEASURE_CHILD_BIN "measure_child"
+#endif
+
+namespace {
+constexpr const char* kMeasureChild = NETZSPURER_MEASURE_CHILD_BIN;
+}  // namespace
 
 std::string ChildRun::Describe() const {
     switch (end) {
@@ -71,10 +78,12 @@ ChildRun RunChild(const std::vector<std::string>& args, const fs::path& dir, con
     ChildRun run;
     const std::string program = args.empty() ? "" : FindProgram(args[0]);
     if (program.empty()) return run;
+    const std::string resultFile = (dir / "measured.txt").string();
+    fs::remove(resultFile);
     // Everything the child needs is made here: between fork and exec only
     // async-signal-safe calls are allowed in a process with threads.
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    std::vector<char*> argv = {const_cast<char*>(kMeasureChild), const_cast<char*>(resultFile.c_str()),
+                               const_cast<char*>(program.c_str())};
     for (std::size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char*>(args[i].c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
@@ -113,25 +122,31 @@ ChildRun RunChild(const std::vector<std::string>& args, const fs::path& dir, con
     setpgid(pid, pid);
 
     const bool ended = WaitUntilEnded(pid, timeout);
+    // The group: the measuring process and the program under it.
     if (!ended) kill(-pid, SIGKILL);
     int status = 0;
-    rusage usage{};
-    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.peakKiB = usage.ru_maxrss;
-    if (!ended) {
-        run.end = ChildRun::End::TimedOut;
-    } else if (WIFSIGNALED(status)) {
-        run.end = ChildRun::End::Crashed;
-        run.signal = WTERMSIG(status);
-    } else {
-        run.end = WEXITSTATUS(status) == 127 ? ChildRun::End::NotStarted : ChildRun::End::Exited;
-        run.exitCode = WEXITSTATUS(status);
-    }
     run.out = ReadWholeFile(dir / "out.txt");
     run.err = ReadWholeFile(dir / "err.txt");
+    if (!ended) {
+        run.end = ChildRun::End::TimedOut;
+        return run;
+    }
+    std::istringstream result(ReadWholeFile(resultFile));
+    std::string how;
+    int code = 0;
+    double user = 0;
+    double system = 0;
+    if (!(result >> how >> code >> user >> system >> run.peakKiB)) return run;
+    run.cpuSeconds = user + system;
+    if (how == "signal") {
+        run.end = ChildRun::End::Crashed;
+        run.signal = code;
+    } else {
+        run.end = code == 127 ? ChildRun::End::NotStarted : ChildRun::End::Exited;
+        run.exitCode = code;
+    }
     return run;
 }

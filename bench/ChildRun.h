@@ -24,7 +24,8 @@ struct ChildRun {
 
 // Runs `args` (the program is looked up on PATH) in `dir` with its standard
 // output and error in files there, the environment plus `extraEnv`
-// ("NAME=value"), killed with its process group after `timeout`.
+// ("NAME=value"), killed with its process group after `timeout`. The program
+// is started by measure_child, whose result file "measured.txt" it leaves in `dir`.
 ChildRun RunChild(const std::vector<std::string>& args, const std::filesystem::path& dir,
                   const std::vector<std::string>& extraEnv, std::chrono::milliseconds timeout);
 

@@ -407,10 +407,13 @@ std::vector<Site> Sites(bool quick) {
     return sites;
 }
 
-bool Selected(const Site& site, const Options& options) {
+// A name given whole picks that site alone; a part of names picks every site it is in.
+bool Selected(const Site& site, const std::vector<Site>& sites, const Options& options) {
     if (options.only.empty()) return true;
-    return std::any_of(options.only.begin(), options.only.end(),
-                       [&](const std::string& part) { return site.name.find(part) != std::string::npos; });
+    return std::any_of(options.only.begin(), options.only.end(), [&](const std::string& part) {
+        const bool whole = std::any_of(sites.begin(), sites.end(), [&](const Site& s) { return s.name == part; });
+        return whole ? site.name == part : site.name.find(part) != std::string::npos;
+    });
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
@@ -464,8 +467,9 @@ int main(int argc, char** argv) {
 
     const fs::path root = fs::temp_directory_path() / ("netzspurer-crawl-compare-" + std::to_string(getpid()));
     std::vector<std::pair<Site, std::vector<Figures>>> generated;
-    for (const Site& site : Sites(options->quick)) {
-        if (!Selected(site, *options)) continue;
+    const std::vector<Site> sites = Sites(options->quick);
+    for (const Site& site : sites) {
+        if (!Selected(site, sites, *options)) continue;
         if (site.kind == Site::Kind::Manual && !fs::exists(site.folder)) {
             std::printf("%s: %s is not installed; skipped\n\n", site.name.c_str(), site.folder.c_str());
             continue;
