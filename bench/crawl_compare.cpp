@@ -76,6 +76,7 @@ struct Figures {
     int runs = 0;
     int succeeded = 0;
     std::string failure;  // how the first failed run ended
+    std::string failureOutput;  // the first line it wrote on standard error
     double timedOutAfter = 0;  // wall seconds of a run that was killed
     double wall = 0;
     double cpu = 0;
@@ -232,9 +233,14 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
+std::string FailureNote(const Figures& f) {
+    return f.failure + " in " + std::to_string(f.runs - f.succeeded) + " of " + std::to_string(f.runs) + " runs" +
+           (f.failureOutput.empty() ? "" : ": " + f.failureOutput);
+}
+
 void PrintRow(const std::string& label, const Figures& f, const std::string& sameness) {
     if (f.succeeded == 0) {
-        std::printf("  %-27s %s (%d of %d runs)\n", label.c_str(), f.failure.c_str(), f.runs - f.succeeded, f.runs);
+        std::printf("  %-27s %s\n", label.c_str(), FailureNote(f).c_str());
         return;
     }
     const double perPage = f.pages > 0 ? static_cast<double>(f.peakKiB) / static_cast<double>(f.pages) : 0;
@@ -242,9 +248,7 @@ void PrintRow(const std::string& label, const Figures& f, const std::string& sam
                 f.wall > 0 ? static_cast<double>(f.pages) / f.wall : 0.0, f.wall, f.cpu,
                 static_cast<double>(f.peakKiB) / 1024.0, perPage,
                 f.neverReached >= 0 ? std::to_string(f.neverReached).c_str() : "-", sameness.c_str(),
-                f.failure.empty() ? "" : ("  " + f.failure + " in " + std::to_string(f.runs - f.succeeded) + " of " +
-                                          std::to_string(f.runs) + " runs")
-                                             .c_str());
+                f.failure.empty() ? "" : ("  " + FailureNote(f)).c_str());
 }
 
 void AddTarget(const std::string& what, const std::string& figure, std::optional<bool> met) {
@@ -310,10 +314,10 @@ std::vector<Figures> CompareOn(const Site& site, const std::vector<Config>& conf
             ++f.runs;
             if (!sample.ok) {
                 if (f.failure.empty()) {
-                    f.failure = run.end == ChildRun::End::TimedOut ? "TIMEOUT"
+                    f.failure = run.end == ChildRun::End::TimedOut  ? "TIMEOUT"
                                 : run.end == ChildRun::End::Crashed ? "CRASHED (" + run.Describe() + ")"
-                                                                    : "FAILED (" + run.Describe() + ": " +
-                                                                          FirstLine(run.err) + ")";
+                                                                    : "FAILED (" + run.Describe() + ")";
+                    f.failureOutput = FirstLine(run.err);
                 }
                 // One run past the limit tells enough; more would only cost time.
                 if (run.end == ChildRun::End::TimedOut) {
