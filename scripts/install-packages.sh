@@ -22,6 +22,8 @@ PACKAGES=(
   libssl-dev openssl ca-certificates
   nlohmann-json3-dev
   fonts-liberation
+  # tests and benchmarks that need a real web server start nginx
+  nginx-light
   # one dialog test also runs on a real X server, under a window manager
   xvfb xauth openbox x11-utils
 )
