@@ -9,23 +9,15 @@
 #include "crawl/Url.h"
 #include "project/ProjectData.h"
 
-namespace {
-
-// The base the worker holds once it has asked for `request`.
-std::string BaseAfter(const PageRequest& request) {
-    return request.plus ? BaseOfPlusEntry(request.url) : request.base;
-}
-
-}  // namespace
-
 void CFetchPlanner::Learn(const std::shared_ptr<const PageScan>& scan) {
     Node node;
     node.scan = scan;
+    node.base = ContextOf(scan->request, scan->finalUrl).base;
     node.pending.reserve(scan->follows.size());
     // Each new page goes right behind the page that links to it, so the last
     // link found is the next page taken.
     for (std::size_t i = scan->follows.size(); i-- > 0;) node.pending.push_back(static_cast<std::uint32_t>(i));
-    m_nodes[scan->request.url] = std::move(node);
+    m_nodes[UrlHash(scan->request.url)] = std::move(node);
 }
 
 void CFetchPlanner::Prune() {
@@ -48,6 +40,7 @@ void CFetchPlanner::Replan() {
     if (m_nodes.size() >= m_pruneAt) Prune();
     const std::size_t limit = m_fetcher.Lookahead();
     std::vector<PageRequest> next;
+    next.reserve(limit);
     if (limit == 0 || g_UrlList.empty()) {
         m_fetcher.Foresee(std::move(next));
         return;
@@ -59,17 +52,20 @@ void CFetchPlanner::Replan() {
         Node* node = nullptr;  // null: the queue
         std::shared_ptr<const PageScan> scan;
         std::size_t pos = 0;
-        std::string base;  // the base in force for the page's links
     };
     std::vector<Frame> stack;
-    stack.push_back({nullptr, nullptr, 1, {}});
-    std::string baseInForce;
-    std::vector<std::size_t> seen;  // identities of the pages foreseen
+    stack.push_back({nullptr, nullptr, 1});
+    const std::string* baseInForce = &m_noBase;
+    std::string entryBase;  // the base a queue entry or unread page leaves in force
+    // Identities of the pages foreseen: a few dozen at most, kept sorted.
+    std::vector<std::size_t> seen;
+    seen.reserve(limit);
 
     // A page about to be taken: its links come next, when its scan says what they are.
-    auto enter = [&](const PageRequest& request) {
-        baseInForce = BaseAfter(request);
-        const auto it = m_nodes.find(request.url);
+    auto enter = [&](const PageRequest& request, std::size_t hash) {
+        entryBase = request.plus ? BaseOfPlusEntry(request.url) : request.base;
+        baseInForce = &entryBase;
+        const auto it = m_nodes.find(hash);
         if (it == m_nodes.end()) return;
         std::shared_ptr<const PageScan> scan = it->second.scan.lock();
         if (!scan) {
@@ -78,10 +74,10 @@ void CFetchPlanner::Replan() {
         }
         // Read under another request, the page is asked for anew and its links are not known yet.
         if (scan->request != request) return;
-        baseInForce = ContextOf(request, scan->finalUrl).base;
+        baseInForce = &it->second.base;
         // A page whose text repeats a page with hits is not scanned: it queues nothing.
         if (scan->follows.empty() || IsScannedContent(scan->checksum)) return;
-        stack.push_back({&it->second, scan, it->second.head, baseInForce});
+        stack.push_back({&it->second, std::move(scan), it->second.head});
     };
     // A page that a page above in the walk links to is queued by that page already.
     auto queuedAbove = [&](std::size_t hash) {
@@ -90,7 +86,7 @@ void CFetchPlanner::Replan() {
         return false;
     };
 
-    enter(m_search.m_request);
+    enter(m_search.m_request, UrlHash(m_search.m_request.url));
     const std::size_t maxSteps = limit * kStepsPerPageForeseen;
     for (std::size_t steps = 0; !stack.empty() && next.size() < limit && steps < maxSteps; ++steps) {
         Frame& top = stack.back();
@@ -106,7 +102,7 @@ void CFetchPlanner::Replan() {
             if (!parsed.fetched) continue;
             // The project's own entries are the queue's tail.
             const bool start = at + m_search.m_startEntriesLeft >= g_UrlList.size();
-            request = RequestOf(parsed, start, baseInForce);
+            request = RequestOf(parsed, start, *baseInForce);
             hash = UrlHash(request.url);
         } else {
             Node& node = *top.node;
@@ -126,12 +122,13 @@ void CFetchPlanner::Replan() {
             ++top.pos;
             if (queuedAbove(hash)) continue;
             request.url = std::string(url);
-            request.base = top.base;
+            request.base = top.node->base;
         }
-        if (std::find(seen.begin(), seen.end(), hash) != seen.end()) continue;
-        seen.push_back(hash);
+        const auto slot = std::lower_bound(seen.begin(), seen.end(), hash);
+        if (slot != seen.end() && *slot == hash) continue;
+        seen.insert(slot, hash);
         next.push_back(std::move(request));
-        enter(next.back());
+        enter(next.back(), hash);
     }
     m_fetcher.Foresee(std::move(next));
 }

@@ -42,6 +42,7 @@ private:
     // worker would take them (the last link first), those found known dropped.
     struct Node {
         std::weak_ptr<const PageScan> scan;
+        std::string base;                    // the base in force for its links
         std::vector<std::uint32_t> pending;  // indexes into the scan's follows, in taking order
         std::size_t head = 0;                // pending before it are known pages
     };
@@ -52,6 +53,7 @@ private:
 
     const CSearch& m_search;
     IPageFetcher& m_fetcher;
-    std::unordered_map<std::string, Node> m_nodes;  // by URL
+    std::unordered_map<std::size_t, Node> m_nodes;  // by the UrlHash of the page's URL
+    const std::string m_noBase;
     std::size_t m_pruneAt = 64;
 };

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 
 #include "crawl/ConnectionStatus.h"
@@ -16,7 +17,7 @@ std::string CSearchSession::StatusText(int code, const char* info) { return Conn
 namespace {
 
 // How long the network thread scans pages before it looks at its transfers again.
-constexpr auto kScanSlice = std::chrono::milliseconds(5);
+constexpr auto kScanSlice = std::chrono::milliseconds(2);
 
 const CrawlRules& NoRules() {
     static const CrawlRules none;
@@ -176,7 +177,9 @@ void CSearchSession::Impl::ShowStatuses(std::unique_lock<std::mutex>& lock, Fetc
 }
 
 void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
-    if (arrivalsUnseen && planner != nullptr) {
+    // Arrivals let the planner see farther; it is asked again once what it
+    // foresaw is nearly all under way.
+    if (arrivalsUnseen && planner != nullptr && shared.foresight.size() < shared.foresightTaken + connections) {
         arrivalsUnseen = false;
         lock.unlock();
         planner->Replan();
@@ -192,8 +195,13 @@ void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
         lock.lock();
         return;
     }
+    shared.workerWaiting = true;
     shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds),
-                            [this] { return shared.news || (arrivalsUnseen && planner != nullptr); });
+                            [this] {
+                                return shared.news || (arrivalsUnseen && planner != nullptr &&
+                                                       shared.foresight.size() < shared.foresightTaken + connections);
+                            });
+    shared.workerWaiting = false;
     shared.news = false;
 }
 
@@ -243,8 +251,8 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request
         // stands, unless pages have arrived since that may change it.
         foreseenFirst = !shared.foresight.empty() && shared.foresight.front() == request;
         if (foreseenFirst) {
-            shared.foreseen.erase(request.url);
             shared.foresight.erase(shared.foresight.begin());
+            if (shared.foresightTaken > 0) --shared.foresightTaken;
         }
         foreseenFirst = foreseenFirst && !arrivalsUnseen;
         Wake();
@@ -299,8 +307,11 @@ bool CSearchSession::Impl::ReadMore(const std::shared_ptr<Fetch>& fetch, std::si
 void CSearchSession::Impl::Leave(const std::shared_ptr<Fetch>& fetch) {
     std::lock_guard<std::mutex> lock(shared.mutex);
     // A page the worker is done with is not to be fetched again for what was foreseen before.
-    if (shared.foreseen.erase(fetch->request.url) != 0)
-        std::erase_if(shared.foresight, [&](const PageRequest& r) { return r.url == fetch->request.url; });
+    for (std::size_t i = shared.foresight.size(); i-- > 0;) {
+        if (shared.foresight[i].url != fetch->request.url) continue;
+        shared.foresight.erase(shared.foresight.begin() + static_cast<std::ptrdiff_t>(i));
+        if (i < shared.foresightTaken) --shared.foresightTaken;
+    }
     if (shared.awaited == fetch) shared.awaited.reset();
     if (auto it = shared.fetches.find(fetch->request.url); it != shared.fetches.end() && it->second == fetch)
         shared.fetches.erase(it);
@@ -332,7 +343,8 @@ void CSearchSession::Impl::EndAll() {
     shared.retired.clear();
     shared.toScan.clear();
     shared.foresight.clear();
-    shared.foreseen.clear();
+    shared.foresightTaken = 0;
+    shared.inFlight = 0;
     shared.arrivals.clear();
     shared.waiting = 0;
     shared.ending = false;
@@ -529,9 +541,11 @@ void CSearchSession::Impl::Publish(const std::shared_ptr<Fetch>& fetch, PageOutc
 }
 
 void CSearchSession::Impl::MakeRoom() {
+    std::unordered_set<std::string_view> foreseen;
+    for (const PageRequest& request : shared.foresight) foreseen.insert(request.url);
     for (auto it = shared.fetches.begin(); it != shared.fetches.end() && shared.waiting >= kMaxWaitingBytes;) {
         Fetch& fetch = *it->second;
-        if (!fetch.ended || fetch.awaited || shared.foreseen.count(it->first) != 0) {
+        if (!fetch.ended || fetch.awaited || foreseen.count(it->first) != 0) {
             ++it;
             continue;
         }
@@ -552,8 +566,10 @@ void CSearchSession::Impl::StartTransfers(std::vector<std::shared_ptr<Fetch>>& s
     if (StopRequested()) return;
     if (shared.waiting >= kMaxWaitingBytes) MakeRoom();
     std::size_t inFlight = active.size() + start.size();
-    for (const PageRequest& request : shared.foresight) {
+    // The foresight before `foresightTaken` has been started or was there already.
+    for (; shared.foresightTaken < shared.foresight.size(); ++shared.foresightTaken) {
         if (inFlight >= connections || shared.waiting >= kMaxWaitingBytes) break;
+        const PageRequest& request = shared.foresight[shared.foresightTaken];
         if (shared.fetches.count(request.url) != 0) continue;
         auto fetch = std::make_shared<Fetch>(request, true);
         fetch->started = true;
@@ -561,6 +577,7 @@ void CSearchSession::Impl::StartTransfers(std::vector<std::shared_ptr<Fetch>>& s
         start.push_back(std::move(fetch));
         ++inFlight;
     }
+    shared.inFlight = inFlight;
 }
 
 void CSearchSession::Impl::ResumeWaiting(bool memoryFree) {
@@ -657,8 +674,16 @@ void CSearchSession::Impl::Run() {
         ResumeWaiting(memoryFree);
         Drive();
         // Pages are scanned between turns, a few milliseconds' worth at most, so
-        // that the transfers are not kept waiting.
-        const auto scanUntil = std::chrono::steady_clock::now() + kScanSlice;
+        // that the transfers are not kept waiting; and only while the worker is
+        // busy: a waiting worker scans them itself, and this thread stays free
+        // to start what the worker will want next.
+        bool workerWaiting = false;
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            workerWaiting = shared.workerWaiting;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const auto scanUntil = workerWaiting ? now : now + kScanSlice;
         while (std::chrono::steady_clock::now() < scanUntil && ScanNext()) {
         }
         {
@@ -715,10 +740,10 @@ void CSearchSession::Foresee(std::vector<PageRequest> next) {
     SessionShared& shared = m_impl->shared;
     // The planner often foresees what it foresaw: nothing to do, nobody to wake.
     if (next == shared.foresight) return;
-    shared.foreseen.clear();
-    for (const PageRequest& request : next) shared.foreseen.insert(request.url);
     shared.foresight = std::move(next);
-    m_impl->Wake();
+    shared.foresightTaken = 0;
+    // A network thread with every connection busy takes up the new foresight on its own.
+    if (shared.inFlight < m_impl->connections) m_impl->Wake();
 }
 
 std::vector<std::shared_ptr<const PageScan>> CSearchSession::TakeArrivals() {

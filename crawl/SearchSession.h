@@ -29,7 +29,7 @@ public:
     // The worker's planner looks this many pages ahead a connection: enough to
     // keep every connection busy while the worker catches up; farther ahead the
     // foresight grows uncertain and dear.
-    static constexpr std::size_t kPagesAheadPerConnection = 2;
+    static constexpr std::size_t kPagesAheadPerConnection = 16;
 
     // `stop` is the search's stop request; a transfer in progress ends soon after
     // it is set. `connections`: the pages kept in flight.

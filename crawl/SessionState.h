@@ -60,7 +60,8 @@ struct SessionShared {
     // Left by the worker before their end: the network thread ends them.
     std::vector<std::shared_ptr<Fetch>> retired;
     std::vector<PageRequest> foresight;
-    std::unordered_set<std::string> foreseen;  // the URLs of `foresight`
+    std::size_t foresightTaken = 0;  // the foresight before it is under way or was there already
+    std::size_t inFlight = 0;        // transfers under way, as the network thread last counted
     std::vector<std::shared_ptr<const PageScan>> arrivals;
     // Pages read whole and waiting for their scan, in the order they ended.
     std::deque<std::shared_ptr<Fetch>> toScan;
@@ -69,5 +70,6 @@ struct SessionShared {
     bool ending = false;
     // Something the worker may wait for has changed since it last looked.
     bool news = false;
+    bool workerWaiting = false;  // the worker waits for news
     FetchStats stats;
 };
