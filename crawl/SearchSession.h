@@ -26,9 +26,11 @@ public:
     // the decoded body while it comes, then the page's scan. Beyond it no more
     // pages are fetched ahead, and those under way pause.
     static constexpr std::size_t kMaxWaitingBytes = std::size_t{64} * 1024 * 1024;
-    // The worker's planner looks this many pages ahead a connection: enough to
-    // keep every connection busy while the worker catches up; farther ahead the
-    // foresight grows uncertain and dear.
+    // The worker's planner looks this many pages ahead a connection. A
+    // depth-first crawl takes next the pages below the one in process, known
+    // only once that page is read: the look-ahead must reach past a page's
+    // siblings to the pages below them, so that they come while the worker is
+    // busy. Each step of the planner costs the same however far it looks.
     static constexpr std::size_t kPagesAheadPerConnection = 16;
 
     // `stop` is the search's stop request; a transfer in progress ends soon after
