@@ -92,25 +92,26 @@ std::string PrepareUrl(const std::string& url) {
     return result;
 }
 
-// The certificates that the bundles named in the environment hold, CURL_CA_BUNDLE
-// (as curl reads it) and SSL_CERT_FILE (as OpenSSL does) together: desktops and
-// build machines often set one of them to the system's store, and a certificate
-// trusted through the other must not fail for it. Unset: the system's store.
+// The bundles named in the environment, CURL_CA_BUNDLE (as curl reads it) and
+// SSL_CERT_FILE (as OpenSSL does), both: desktops and build machines often set
+// one of them to the system's store, and a certificate trusted through the
+// other must not fail for it. None named: the system's store.
 struct CaBundle {
-    bool named = false;       // the environment names a bundle
-    std::string certificates;  // what the named bundles that could be read hold
+    std::vector<std::string> files;  // the distinct files named
+    std::string certificates;        // with two files: what they hold, together
 };
 
 CaBundle CaBundleFromEnvironment() {
     CaBundle bundle;
-    std::vector<std::string> read;
     for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
         const char* value = std::getenv(name);
         if (value == nullptr || *value == '\0') continue;
-        bundle.named = true;
-        if (std::find(read.begin(), read.end(), value) != read.end()) continue;
-        read.emplace_back(value);
-        std::ifstream file(value, std::ios::binary);
+        if (std::find(bundle.files.begin(), bundle.files.end(), value) == bundle.files.end())
+            bundle.files.emplace_back(value);
+    }
+    if (bundle.files.size() < 2) return bundle;
+    for (const std::string& name : bundle.files) {
+        std::ifstream file(name, std::ios::binary);
         bundle.certificates.append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
         bundle.certificates += '\n';
     }
@@ -141,10 +142,13 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
     // A page whose server cannot prove who it is fails like one that cannot be reached.
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
+    // A named bundle that holds nothing trusts nothing: https fails rather than
+    // silently falling back to another store. One file is named as a file, so
+    // that libcurl reads it once for all connections instead of once for each.
     const CaBundle caBundle = CaBundleFromEnvironment();
-    if (caBundle.named) {
-        // A named bundle that holds nothing trusts nothing: https fails rather
-        // than silently falling back to another store.
+    if (caBundle.files.size() == 1) {
+        set(CURLOPT_CAINFO, caBundle.files.front().c_str());
+    } else if (caBundle.files.size() > 1) {
         curl_blob blob{const_cast<char*>(caBundle.certificates.data()), caBundle.certificates.size(),
                        CURL_BLOB_COPY};
         set(CURLOPT_CAINFO_BLOB, &blob);
