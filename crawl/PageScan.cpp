@@ -45,7 +45,6 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
     bool baseValueSeen = !baseAddress;
     const UrlParts pageAddress = SplitUrl(context.page.address);
     const UrlParts baseParts = SplitUrl(underBase.page.address);
-    std::unordered_map<std::string, LinkDecision> decided;
     bool stopped = false;
     ForEachLinkValue(text, [&](std::string value) {
         // A page of many thousand links must not hold up a stop.
@@ -55,19 +54,10 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
         }
         const bool isBase = !baseValueSeen && value == *base;
         baseValueSeen = baseValueSeen || isBase;
-        if (isBase) {
-            LinkDecision decision = DecideLink(value, context, rules, &pageAddress);
-            return !decision.Matters() || onLink(std::move(decision));
-        }
-        // A page names many pages more than once (its navigation, an index's
-        // anchors): a value it had before comes to what it came to then.
-        auto known = decided.find(value);
-        if (known == decided.end()) {
-            LinkDecision decision = DecideLink(value, underBase, rules, &baseParts);
-            known = decided.emplace(std::move(value), std::move(decision)).first;
-        }
-        if (!known->second.Matters()) return true;
-        return onLink(LinkDecision(known->second));
+        LinkDecision decision =
+            isBase ? DecideLink(value, context, rules, &pageAddress) : DecideLink(value, underBase, rules, &baseParts);
+        if (!decision.Matters()) return true;
+        return onLink(std::move(decision));
     });
     return !stopped;
 }
