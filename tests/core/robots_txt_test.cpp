@@ -33,8 +33,6 @@ std::vector<AllowCase> AllowCases() {
         {"AnchorCountsTowardsLength", "User-agent: *\nAllow: /$\nDisallow: /\n", {{"/", true}, {"", true}, {"/page", false}}},
         {"WildcardCountsTowardsLength", "User-agent: *\nAllow: /page\nDisallow: /*.html\n",
          {{"/page.html", false}, {"/page", true}}},
-        {"WildcardInside", "User-agent: *\nDisallow: /fish*.php\n",
-         {{"/fish.php", false}, {"/fishheads/catfish.php?x=1", false}, {"/Fish.PHP", true}, {"/fis.php", true}}},
         {"AnchoredWildcard", "User-agent: *\nDisallow: /*.php$\n",
          {{"/a.php", false}, {"/f/a.php", false}, {"/a.php?x", true}, {"/a.php5", true}}},
         // The runs around a "*" must not overlap.
@@ -52,7 +50,6 @@ std::vector<AllowCase> AllowCases() {
          {{"/~someone/", false}, {"/%7eother", false}, {"/%7Enobody", true}}},
         {"Utf8EqualsEncoded", "User-agent: *\nDisallow: /foo/bar/\xE3\x83\x84\nDisallow: /%e3%81%82\n",
          {{"/foo/bar/%E3%83%84", false}, {"/foo/bar/%e3%83%84", false}, {"/\xE3\x81\x82", false}, {"/foo/bar/", true}}},
-        {"EncodedUnreserved", "User-agent: *\nDisallow: /foo/bar/%62%61%7A\n", {{"/foo/bar/baz", false}}},
         {"EncodedStarIsLiteral", "User-agent: *\nDisallow: /a%2Ab\n", {{"/a*b", false}, {"/a%2ab", false}, {"/axb", true}}},
         {"BrokenEscapeIsLiteral", "User-agent: *\nDisallow: /%zz\nDisallow: /end%4\n",
          {{"/%zz", false}, {"/zz", true}, {"/end%4", false}, {"/end", true}}},
@@ -62,8 +59,6 @@ std::vector<AllowCase> AllowCases() {
         {"NamedGroupsCombined",
          "User-agent: netzspurer-crawl\nDisallow: /a\nUser-agent: other\nDisallow: /b\n"
          "User-agent: NETZSPURER-CRAWL\nDisallow: /c\n",
-         {{"/a", false}, {"/b", true}, {"/c", false}}},
-        {"AnyoneGroupsCombined", "User-agent: *\nDisallow: /a\nUser-agent: other\nDisallow: /b\nUser-agent: *\nDisallow: /c\n",
          {{"/a", false}, {"/b", true}, {"/c", false}}},
         {"SeveralAgentsOneGroup", "User-agent: other\nUser-agent: Netzspurer-Crawl/1.0 (+https://x)\nDisallow: /x\n",
          {{"/x", false}, {"/y", true}}},
