@@ -124,6 +124,10 @@ RunnerCommandLine ParseRunnerCommandLine(const std::vector<std::string>& args) {
             result.options.fetchStats = true;
             continue;
         }
+        if (arg == "--ignore-robots") {
+            result.options.obeyRobots = false;
+            continue;
+        }
         std::optional<std::string> value;
         const ValueOption* option = FindValueOption(arg, value);
         if (option == nullptr) return Bad("unknown option " + arg);

@@ -13,6 +13,7 @@ struct RunnerOptions {
     ExportFormat exportFormat = ExportFormat::HitList;  // from exportFile's extension
     int connections = CSearch::kDefaultConnections;     // --connections N
     bool fetchStats = false;                            // --fetch-stats
+    bool obeyRobots = true;                             // not --ignore-robots
     SearchLimits limits{DefaultMemoryCeiling(), 0};     // --max-memory SIZE, --max-pages N
 };
 

@@ -56,6 +56,9 @@ const std::string kUsage =
     "                   the queue) passes SIZE (such as 512M or 2G; default a\n"
     "                   quarter of the machine's memory), keeping what was found\n"
     "  --max-pages N    stop after N pages, keeping what was found\n"
+    "  --ignore-robots  neither read nor obey the sites' robots.txt (for sites\n"
+    "                   of your own); pages robots.txt keeps crawlers off are\n"
+    "                   otherwise skipped and listed as \"Skipped (robots.txt)\"\n"
     "  --fetch-stats    at the end, tell on standard error how many pages were\n"
     "                   requested, fetched ahead, and fetched ahead but never reached,\n"
     "                   and the most memory pages fetched ahead held at once\n"
@@ -236,6 +239,7 @@ int Run(const RunnerOptions& options) {
     }
     search->m_strReportFile = name + ".htm";
     search->m_limits = options.limits;
+    search->m_obeyRobots = options.obeyRobots;
     search->OpenSearch(&progress, &box);
 
     bool started = false;
@@ -257,6 +261,7 @@ int Run(const RunnerOptions& options) {
     // As "Show results" or Cancel with "Save found? Yes" in the window: the
     // results page of what was found, then the export, from the same lists.
     const StringList failed = g_FailedUrls;
+    const StringList skipped = g_SkippedUrls;
     const SearchCounters counters = FinalCounters(*search);
     g_writingResults = 1;
     const int written = WriteReport(search->m_strReportFile, g_PageList, box, std::time(nullptr),
@@ -269,6 +274,8 @@ int Run(const RunnerOptions& options) {
     PrintLine("Hits: " + std::to_string(counters.hits));
     PrintLine("Bytes retrieved: " + std::to_string(counters.bytesRetrieved));
     for (const std::string& url : failed) PrintLine("Failed: " + url);
+    for (const std::string& url : skipped) PrintLine(kSkippedByRobots + url);
+    if (!skipped.empty()) PrintLine("Pages skipped (robots.txt): " + std::to_string(skipped.size()));
     const LimitReached limit = search->Limit();
     if (limit != LimitReached::None) PrintLine(LimitReachedText(limit));
     std::cout.flush();

@@ -7,6 +7,7 @@
 
 StringList g_ExcludeList;
 StringList g_FailedUrls;
+StringList g_SkippedUrls;
 PageRecord* g_PageList = nullptr;
 std::uint64_t g_PageCrc = 0;
 

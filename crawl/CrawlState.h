@@ -38,6 +38,11 @@ struct PageRecord {
 
 extern StringList g_ExcludeList;
 extern StringList g_FailedUrls;
+// Pages whose site's robots.txt keeps crawlers off them: neither fetched nor
+// failed. Listed beside the failed URLs, and emptied with them.
+extern StringList g_SkippedUrls;
+// How such a page is listed: this, then its URL.
+inline constexpr const char* kSkippedByRobots = "Skipped (robots.txt): ";
 extern PageRecord* g_PageList;
 extern std::uint64_t g_PageCrc;
 

@@ -20,6 +20,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Raised instead when the site's robots.txt keeps crawlers off the page: it is
+// neither fetched nor failed.
+class RobotsExclusion : public InternetError {
+public:
+    using InternetError::InternetError;
+};
+
 // Receives the connection status texts while a page is opened and read.
 class IStatusTarget {
 public:
@@ -110,6 +117,8 @@ public:
     // fetches only what the worker asks for.
     virtual std::size_t Lookahead() const { return 0; }
     virtual void SetPlanner(IFetchPlanner* /*planner*/) {}
+    // Whether the sites' robots.txt files are read and obeyed (they are unless told otherwise).
+    virtual void ObeyRobots(bool /*obey*/) {}
     // The pages the worker will probably open next, the soonest first; replaces
     // what was foreseen before.
     virtual void Foresee(std::vector<PageRequest> /*next*/) {}

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -31,6 +32,11 @@ constexpr std::size_t kDecodeStep = 64 * 1024;
 // transfer waits for an event that never comes, until the server closes the
 // connection. A buffer larger than such a read is never left with parked bytes.
 constexpr long kReceiveBufferBytes = 64 * 1024;
+
+// How long a busy server asks to be left alone: Retry-After in seconds or as an
+// HTTP date, at most this long; this long when it does not say.
+constexpr long kMaxRetryAfterSeconds = 60;
+constexpr long kDefaultRetryAfterSeconds = 5;
 
 // Failures of a request sent on a kept connection that the server had already closed.
 bool FailedOnClosedConnection(CURLcode result) {
@@ -119,6 +125,19 @@ CaBundle CaBundleFromEnvironment() {
 }
 
 }  // namespace
+
+long RetryAfterSeconds(std::string_view value, std::time_t now) {
+    if (value.empty()) return kDefaultRetryAfterSeconds;
+    long seconds = -1;
+    if (value.find_first_not_of("0123456789") == std::string_view::npos) {
+        seconds = value.size() > 6 ? kMaxRetryAfterSeconds : std::stol(std::string(value));
+    } else {
+        const std::time_t when = curl_getdate(std::string(value).c_str(), nullptr);
+        if (when != -1) seconds = when > now ? static_cast<long>(when - now) : 0;
+    }
+    if (seconds < 0) return kDefaultRetryAfterSeconds;
+    return std::min(seconds, kMaxRetryAfterSeconds);
+}
 
 CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& limits,
                              const std::atomic<bool>* stop, CURLSH* share)
@@ -230,10 +249,15 @@ CPageTransfer* CPageTransfer::FromHandle(CURL* easy) {
 void CPageTransfer::Begin(const std::string& url) {
     const std::string wireUrl = PrepareUrl(url);
     if (curl_easy_setopt(m_easy.get(), CURLOPT_URL, wireUrl.c_str()) != CURLE_OK ||
-        curl_easy_setopt(m_easy.get(), CURLOPT_FRESH_CONNECT, 0L) != CURLE_OK)
+        curl_easy_setopt(m_easy.get(), CURLOPT_FRESH_CONNECT, 0L) != CURLE_OK ||
+        curl_easy_setopt(m_easy.get(), CURLOPT_MAXREDIRS, kMaxRedirects) != CURLE_OK)
         throw InternetError("The URL is invalid");
     m_wireUrl = wireUrl;
     m_contentEncoding.clear();
+    m_retryAfter.clear();
+    m_busy = false;
+    m_rawFile = false;
+    m_fileCut = false;
     m_headerSeen = false;
     m_bodyBegun = false;
     m_decoder.reset();
@@ -252,6 +276,13 @@ void CPageTransfer::Begin(const std::string& url) {
     Status(kHandleCreated);
 }
 
+void CPageTransfer::BeginFile(const std::string& url, std::size_t maxBytes, long maxRedirects) {
+    Begin(url);
+    m_rawFile = true;
+    m_fileBytes = std::min(maxBytes, m_limits.maxBodyBytes);
+    curl_easy_setopt(m_easy.get(), CURLOPT_MAXREDIRS, maxRedirects);
+}
+
 bool CPageTransfer::RetryOnNewConnection(CURLcode result) {
     if (m_state != State::Running || m_retried || m_headerSeen || !FailedOnClosedConnection(result)) return false;
     long connects = -1;
@@ -265,7 +296,7 @@ bool CPageTransfer::RetryOnNewConnection(CURLcode result) {
 
 void CPageTransfer::Complete(CURLcode result) {
     if (m_state != State::Running) return;
-    m_result = result;
+    m_result = m_fileCut ? CURLE_OK : result;
     m_wireDone = true;
     Finish();
 }
@@ -285,8 +316,10 @@ void CPageTransfer::Finish() {
         Fail(m_decoder->Error());
         return;
     }
-    const std::size_t added = m_lines.JoinRest(m_text);
-    if (added != 0) m_observer.BodyTaken(this, 0, added);
+    if (!m_rawFile) {
+        const std::size_t added = m_lines.JoinRest(m_text);
+        if (added != 0) m_observer.BodyTaken(this, 0, added);
+    }
     Status(kRequestComplete);
 }
 
@@ -312,6 +345,9 @@ std::string CPageTransfer::FailureText() const {
 PageOutcome CPageTransfer::TakeOutcome() {
     PageOutcome outcome;
     outcome.finalUrl = FinalUrl();
+    curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &outcome.status);
+    outcome.busy = m_busy && !Failed();
+    if (outcome.busy) outcome.retryAfterSeconds = RetryAfterSeconds(m_retryAfter, std::time(nullptr));
     outcome.failed = Failed();
     if (outcome.failed) outcome.failure = FailureText();
     outcome.text = std::move(m_text);
@@ -332,6 +368,15 @@ std::string CPageTransfer::FinalUrl() const {
 }
 
 bool CPageTransfer::AddDecoded(std::string_view decoded) {
+    if (m_rawFile) {
+        // A file is kept as it comes, up to its bound; what lies beyond is not read.
+        const std::size_t room = m_fileBytes - std::min(m_fileBytes, m_text.size());
+        m_text.append(decoded.substr(0, room));
+        m_bodyBytes += std::min(room, decoded.size());
+        if (decoded.size() <= room) return true;
+        m_fileCut = true;
+        return false;
+    }
     bool fits = true;
     if (decoded.size() > m_limits.maxBodyBytes - m_bodyBytes) {
         // The bytes up to the limit are read like any others: what is counted of
@@ -385,6 +430,8 @@ void CPageTransfer::ReserveText() {
 
 CPageTransfer::Take CPageTransfer::TakeBody(std::string_view raw) {
     if (Failed()) return Take::Fail;
+    // A busy server's answer is not the page: it is asked for again later.
+    if (m_busy) return Take::All;
     if (!m_bodyBegun) {
         m_bodyBegun = true;
         auto decoder = std::make_unique<CContentDecoder>(m_contentEncoding);
@@ -441,13 +488,21 @@ size_t CPageTransfer::OnHeader(char* data, size_t size, size_t count, void* user
     // The blank line ends a response's header block (a redirect's as well as the page's).
     if (header == "\r\n" || header == "\n") {
         self->Status(kResponseReceived);
+        // The status of the answer whose header ends here: a busy server's body is no page.
+        long status = 0;
+        curl_easy_getinfo(self->m_easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        self->m_busy = status == 429 || status == 503;
     } else if (header.starts_with("HTTP/")) {
         self->m_contentEncoding.clear();
+        self->m_retryAfter.clear();
     } else if (constexpr std::string_view name = "content-encoding:";
                header.size() > name.size() && EqualsNoCase(header.substr(0, name.size()), name)) {
         // Several header lines list their codings in turn.
         if (!self->m_contentEncoding.empty()) self->m_contentEncoding += ',';
         self->m_contentEncoding += Trim(header.substr(name.size()));
+    } else if (constexpr std::string_view retry = "retry-after:";
+               header.size() > retry.size() && EqualsNoCase(header.substr(0, retry.size()), retry)) {
+        self->m_retryAfter = Trim(header.substr(retry.size()));
     }
     return size * count;
 }

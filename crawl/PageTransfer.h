@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,6 +48,10 @@ public:
 // What a transfer leaves behind once it has ended. Holds no connection.
 struct PageOutcome {
     std::string text;         // the body's lines joined; when failed, its whole lines before the failure
+    long status = 0;          // the HTTP status of the last answer
+    bool busy = false;        // the server answered 429 or 503: the page is to be asked for again
+    long retryAfterSeconds = 0;  // when busy: how long to wait first
+    bool skipped = false;     // never asked for: robots.txt keeps crawlers off it
     std::size_t bodyBytes = 0;  // decoded body bytes taken
     std::string finalUrl;
     bool failed = false;
@@ -59,6 +64,11 @@ struct PageOutcome {
 // its kept connection goes out once more instead. Returns libcurl's word on the
 // multi handle itself.
 CURLMcode PerformAndComplete(CURLM* multi, int& running, const std::function<void(CPageTransfer&)>& ended);
+
+// Seconds a busy server asks to be left alone, from its Retry-After header as
+// written (seconds or an HTTP date; `now` for the latter): at most 60, and 5
+// when it says nothing that can be read.
+long RetryAfterSeconds(std::string_view value, std::time_t now);
 
 class CPageTransfer {
 public:
@@ -77,6 +87,10 @@ public:
     // Readies the handle for `url`, which must be an http or https address; throws
     // InternetError otherwise. The handle must not be in a multi handle.
     void Begin(const std::string& url);
+    // The same for a file read as it is rather than as a page's lines (robots.txt):
+    // its first `maxBytes` bytes, what lies beyond them left unread, and at most
+    // `maxRedirects` redirects followed.
+    void BeginFile(const std::string& url, std::size_t maxBytes, long maxRedirects);
     // The multi handle reports the transfer ended with `result`; the handle is out of it.
     void Complete(CURLcode result);
     // A request that failed on a connection kept from an earlier request before
@@ -155,6 +169,11 @@ private:
     std::string m_wireUrl;  // the URL as sent, to tell a redirect from none
     // The response under way: its header's content codings, and whether its body has begun.
     std::string m_contentEncoding;
+    std::string m_retryAfter;  // the answer's Retry-After, as written
+    bool m_busy = false;       // the answer is a 429 or 503
+    bool m_rawFile = false;    // read as a file, not as a page's lines
+    bool m_fileCut = false;    // the file reached its bound
+    std::size_t m_fileBytes = 0;
     bool m_headerSeen = false;  // any byte of any answer
     bool m_bodyBegun = false;
     std::unique_ptr<CContentDecoder> m_decoder;

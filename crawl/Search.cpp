@@ -67,6 +67,7 @@ bool CSearch::Start() {
     m_stop = false;
     // Fixed for the search's length: the fetcher scans pages with them on its own thread.
     m_rules = std::make_shared<const CrawlRules>(MakeCrawlRules(g_ExcludeList, g_ResourcePatterns, g_AllLinks));
+    m_Session->ObeyRobots(m_obeyRobots);
     m_Session->BeginSearch(m_rules);
     if (m_planner) m_planner->Clear();
     m_running = true;
@@ -92,7 +93,7 @@ int CSearch::ShowResults(const std::function<void()>& showFailedUrls) {
     // The worker has announced its end; make sure it has returned before the
     // lists are read.
     Stop();
-    if (!g_FailedUrls.empty() && showFailedUrls) showFailedUrls();
+    if ((!g_FailedUrls.empty() || !g_SkippedUrls.empty()) && showFailedUrls) showFailedUrls();
     return WriteReport();
 }
 
@@ -109,6 +110,7 @@ void CSearch::CancelDiscard() {
     FreePageList();
     g_UrlList.clear();
     g_FailedUrls.clear();
+    g_SkippedUrls.clear();
     g_ExcludeList.clear();
 }
 

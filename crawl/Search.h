@@ -46,6 +46,8 @@ public:
     // Set before Start: where the search stops on its own (a quarter of the
     // machine's memory, no page budget, unless told otherwise).
     SearchLimits m_limits{DefaultMemoryCeiling(), 0};
+    // Set before Start: whether the sites' robots.txt files are read and obeyed.
+    bool m_obeyRobots = true;
 
     // Link rules (worker thread), under the project's rules as they stand: the
     // links of `content`, one link value, one link already made absolute.

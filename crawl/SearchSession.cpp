@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <unordered_set>
@@ -9,12 +10,20 @@
 
 #include "crawl/ConnectionStatus.h"
 #include "crawl/CurlHandles.h"
+#include "crawl/HostGates.h"
 #include "crawl/LinkRules.h"
+#include "crawl/RobotsTxt.h"
 #include "crawl/SessionState.h"
+#include "ui/ProgramName.h"
 
 std::string CSearchSession::StatusText(int code, const char* info) { return ConnectionStatusText(code, info); }
 
 namespace {
+
+// A page a busy server answers 429 or 503 for is asked for this many times in all.
+constexpr int kBusyAttempts = 3;
+// Redirects followed for a robots.txt, as RFC 9309 asks at least; more leave it unavailable.
+constexpr long kRobotsRedirects = 5;
 
 // How long the network thread scans pages before it looks at its transfers again.
 constexpr auto kScanSlice = std::chrono::milliseconds(2);
@@ -50,7 +59,14 @@ struct CSearchSession::Impl : ITransferObserver {
 
     // ---- the network thread
     void Run();
-    void StartTransfers(std::vector<std::shared_ptr<Fetch>>& start);
+    // Under the lock: what may start now, what robots.txt keeps the crawler off,
+    // and what cannot be asked for as its origin could not be reached.
+    void StartTransfers(std::vector<std::shared_ptr<Fetch>>& start, std::vector<std::shared_ptr<Fetch>>& skipped,
+                        std::vector<std::shared_ptr<Fetch>>& unreachable);
+    // A robots.txt has come, or could not be asked for: its origin's gates open.
+    void RobotsEnded(const Fetch& fetch, const PageOutcome& outcome);
+    // A busy answer: true when the page is to be asked for again.
+    bool RetryWhenBusy(const std::shared_ptr<Fetch>& fetch, PageOutcome& outcome);
     void Begin(const std::shared_ptr<Fetch>& fetch);
     void EndTransfer(Fetch& fetch, const char* reason);
     // A transfer has ended: a failure is handed over, a page waits for its scan.
@@ -80,6 +96,7 @@ struct CSearchSession::Impl : ITransferObserver {
     std::atomic<bool> statusEnabled{false};
     IFetchPlanner* planner = nullptr;
     std::shared_ptr<const CrawlRules> rules;
+    bool obeyRobots = true;
 
     SessionShared shared;
     bool arrivalsUnseen = false;  // under the lock: the planner has not looked at the latest arrivals
@@ -90,6 +107,9 @@ struct CSearchSession::Impl : ITransferObserver {
     CurlSharePtr share;
     CurlMultiPtr multi;
     std::vector<std::shared_ptr<Fetch>> active;  // with a transfer under way
+    // Pages fetched ahead that wait for their origin (its robots.txt, its delay).
+    std::vector<std::shared_ptr<Fetch>> pendingAhead;
+    std::optional<CHostGates> gates;
     std::vector<std::unique_ptr<CPageTransfer>> spare;
 };
 
@@ -227,7 +247,8 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request
         if (auto it = shared.fetches.find(request.url); it != shared.fetches.end()) {
             fetch = it->second;
             // A page read under another request, or whose failure may be the wait's, is asked for anew.
-            const bool stale = fetch->ended && (fetch->untrusted || (!fetch->failed && (!fetch->scan || fetch->scan->request != request)));
+            const bool stale = fetch->ended && !fetch->skipped &&
+                               (fetch->untrusted || (!fetch->failed && (!fetch->scan || fetch->scan->request != request)));
             if (stale) {
                 shared.fetches.erase(it);
                 shared.waiting -= fetch->waitingBytes;
@@ -270,6 +291,11 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request
         }
         if (fetch->opened || fetch->ended) break;
         WaitForNews(lock);
+    }
+    if (fetch->skipped) {
+        lock.unlock();
+        Leave(fetch);
+        throw RobotsExclusion("The site's robots.txt keeps crawlers off the page");
     }
     if (fetch->failed && !fetch->opened) {
         const std::string failure = fetch->failure;
@@ -400,7 +426,7 @@ void CSearchSession::Impl::BodyTaken(const CPageTransfer* from, std::size_t held
             fetch->finalUrl = finalUrl;
         }
         fetch->bytes += text;
-        if (!fetch->awaited) {
+        if (!fetch->awaited && fetch->robotsOrigin.empty()) {
             fetch->waitingBytes += held;
             shared.waiting += held;
             shared.stats.peakWaitingBytes = std::max(shared.stats.peakWaitingBytes, shared.waiting);
@@ -427,7 +453,10 @@ void CSearchSession::Impl::Begin(const std::shared_ptr<Fetch>& fetch) {
         if (StopRequested()) throw InternetError("The search was stopped");
         fetch->transfer = Transfer();
         fetch->transfer->SetOwner(fetch.get());
-        fetch->transfer->Begin(url);
+        if (fetch->robotsOrigin.empty())
+            fetch->transfer->Begin(url);
+        else
+            fetch->transfer->BeginFile(url, kMaxRobotsTxtBytes, kRobotsRedirects);
     } catch (const std::exception& e) {
         // No request can be made for the URL: the worker learns why when it asks.
         if (fetch->transfer) {
@@ -437,11 +466,14 @@ void CSearchSession::Impl::Begin(const std::shared_ptr<Fetch>& fetch) {
         PageOutcome failed;
         failed.failed = true;
         failed.failure = e.what();
-        Publish(fetch, std::move(failed), nullptr);
+        if (!fetch->robotsOrigin.empty())
+            RobotsEnded(*fetch, failed);
+        else
+            Publish(fetch, std::move(failed), nullptr);
         return;
     }
     active.push_back(fetch);
-    {
+    if (fetch->robotsOrigin.empty()) {
         std::lock_guard<std::mutex> lock(shared.mutex);
         ++shared.stats.requests;
         if (fetch->ahead) ++shared.stats.fetchedAhead;
@@ -468,6 +500,11 @@ void CSearchSession::Impl::Ended(const std::shared_ptr<Fetch>& fetch) {
     PageOutcome outcome = fetch->transfer->TakeOutcome();
     fetch->transfer->SetOwner(nullptr);
     spare.push_back(std::move(fetch->transfer));
+    if (!fetch->robotsOrigin.empty()) {
+        RobotsEnded(*fetch, outcome);
+        return;
+    }
+    if (outcome.busy && RetryWhenBusy(fetch, outcome)) return;
     if (outcome.failed) {
         Publish(fetch, std::move(outcome), nullptr);
         return;
@@ -478,6 +515,37 @@ void CSearchSession::Impl::Ended(const std::shared_ptr<Fetch>& fetch) {
     fetch->unscanned = std::move(outcome);
     shared.toScan.push_back(fetch);
     shared.news = true;
+}
+
+void CSearchSession::Impl::RobotsEnded(const Fetch& fetch, const PageOutcome& outcome) {
+    // A file that came is read; none there (4xx), or a redirect too many, allows
+    // everything; a server error or no answer at all allows nothing.
+    const long status = outcome.status;
+    if (status == 0) {
+        gates->RobotsUnreachable(fetch.robotsOrigin, outcome.failure);
+        return;
+    }
+    CRobotsTxt rules = CRobotsTxt::DisallowAll();
+    if (!outcome.failed && status >= 200 && status < 300)
+        rules = CRobotsTxt::Parse(outcome.text, ProgramFileName());
+    else if (status >= 300 && status < 500)
+        rules = CRobotsTxt::AllowAll();
+    gates->RobotsRead(fetch.robotsOrigin, std::move(rules));
+}
+
+bool CSearchSession::Impl::RetryWhenBusy(const std::shared_ptr<Fetch>& fetch, PageOutcome& outcome) {
+    if (++fetch->attempts < kBusyAttempts) {
+        // Nothing more goes to the origin meanwhile; the page waits for it like a page ahead.
+        gates->HoldUntil(fetch->request.url, CHostGates::Clock::now() + std::chrono::seconds(outcome.retryAfterSeconds));
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        fetch->started = false;
+        if (!fetch->awaited && !fetch->dropped) pendingAhead.push_back(fetch);
+        return true;
+    }
+    outcome.failed = true;
+    outcome.failure = "The server is busy (HTTP " + std::to_string(outcome.status) + "), asked " +
+                      std::to_string(kBusyAttempts) + " times";
+    return false;
 }
 
 bool CSearchSession::Impl::ScanNext(const std::shared_ptr<Fetch>& preferred) {
@@ -517,7 +585,8 @@ void CSearchSession::Impl::Publish(const std::shared_ptr<Fetch>& fetch, PageOutc
                                    std::shared_ptr<const PageScan> scan) {
     std::lock_guard<std::mutex> lock(shared.mutex);
     fetch->ended = true;
-    fetch->opened = fetch->opened || !outcome.failed;
+    fetch->skipped = outcome.skipped;
+    fetch->opened = fetch->opened || (!outcome.failed && !outcome.skipped);
     if (fetch->finalUrl.empty()) fetch->finalUrl = outcome.finalUrl;
     fetch->failed = outcome.failed;
     fetch->failure = outcome.failure;
@@ -557,25 +626,62 @@ void CSearchSession::Impl::MakeRoom() {
     }
 }
 
-void CSearchSession::Impl::StartTransfers(std::vector<std::shared_ptr<Fetch>>& start) {
-    // Under the lock. The page the worker waits for first, whatever the limits.
-    if (shared.awaited && !shared.awaited->started) {
-        shared.awaited->started = true;
-        start.push_back(shared.awaited);
-    }
+void CSearchSession::Impl::StartTransfers(std::vector<std::shared_ptr<Fetch>>& start,
+                                          std::vector<std::shared_ptr<Fetch>>& skipped,
+                                          std::vector<std::shared_ptr<Fetch>>& unreachable) {
+    // Under the lock, on the network thread, which alone keeps the gates.
+    const auto now = CHostGates::Clock::now();
+    std::size_t inFlight = active.size();
+    // Starts the page's transfer when its origin lets it; true when it no longer waits.
+    auto admit = [&](const std::shared_ptr<Fetch>& fetch) {
+        switch (gates->Check(fetch->request.url, now)) {
+            case CHostGates::Verdict::Go:
+                fetch->started = true;
+                gates->Started(fetch->request.url, now);
+                start.push_back(fetch);
+                ++inFlight;
+                return true;
+            case CHostGates::Verdict::Disallowed:
+                fetch->started = true;
+                skipped.push_back(fetch);
+                return true;
+            case CHostGates::Verdict::Unreachable:
+                fetch->started = true;
+                unreachable.push_back(fetch);
+                return true;
+            case CHostGates::Verdict::NeedRobots: {
+                const std::string origin = CHostGates::OriginOf(fetch->request.url);
+                gates->RobotsFetching(origin);
+                PageRequest request;
+                request.url = CHostGates::RobotsUrlOf(origin);
+                auto robots = std::make_shared<Fetch>(std::move(request), false);
+                robots->robotsOrigin = origin;
+                robots->started = true;
+                start.push_back(std::move(robots));
+                ++inFlight;
+                return false;
+            }
+            case CHostGates::Verdict::Wait:
+                break;
+        }
+        return false;
+    };
+    // The page the worker waits for first, whatever the limits.
+    if (shared.awaited && !shared.awaited->started && !shared.awaited->ended) admit(shared.awaited);
     if (StopRequested()) return;
+    std::erase_if(pendingAhead, [&](const std::shared_ptr<Fetch>& fetch) {
+        if (fetch->dropped || fetch->awaited || fetch->started || fetch->ended) return true;
+        return inFlight < connections && admit(fetch);
+    });
     if (shared.waiting >= kMaxWaitingBytes) MakeRoom();
-    std::size_t inFlight = active.size() + start.size();
     // The foresight before `foresightTaken` has been started or was there already.
     for (; shared.foresightTaken < shared.foresight.size(); ++shared.foresightTaken) {
-        if (inFlight >= connections || shared.waiting >= kMaxWaitingBytes) break;
+        if (inFlight + pendingAhead.size() >= connections || shared.waiting >= kMaxWaitingBytes) break;
         const PageRequest& request = shared.foresight[shared.foresightTaken];
         if (shared.fetches.count(request.url) != 0) continue;
         auto fetch = std::make_shared<Fetch>(request, true);
-        fetch->started = true;
         shared.fetches.emplace(request.url, fetch);
-        start.push_back(std::move(fetch));
-        ++inFlight;
+        if (!admit(fetch)) pendingAhead.push_back(std::move(fetch));
     }
     shared.inFlight = inFlight;
 }
@@ -652,16 +758,30 @@ void CSearchSession::Impl::Run() {
         std::lock_guard<std::mutex> lock(shared.mutex);
         wakeHandle = multi.get();
     }
+    gates.emplace(obeyRobots);
     for (;;) {
         std::vector<std::shared_ptr<Fetch>> start;
+        std::vector<std::shared_ptr<Fetch>> skipped;
+        std::vector<std::shared_ptr<Fetch>> unreachable;
         std::vector<std::shared_ptr<Fetch>> retired;
         bool memoryFree = false;
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
             if (shared.ending) break;
             retired = std::exchange(shared.retired, {});
-            StartTransfers(start);
+            StartTransfers(start, skipped, unreachable);
             memoryFree = shared.waiting < kMaxWaitingBytes;
+        }
+        for (const std::shared_ptr<Fetch>& fetch : skipped) {
+            PageOutcome outcome;
+            outcome.skipped = true;
+            Publish(fetch, std::move(outcome), nullptr);
+        }
+        for (const std::shared_ptr<Fetch>& fetch : unreachable) {
+            PageOutcome outcome;
+            outcome.failed = true;
+            outcome.failure = gates->UnreachableReason(fetch->request.url);
+            Publish(fetch, std::move(outcome), nullptr);
         }
         for (const std::shared_ptr<Fetch>& fetch : retired) {
             if (!fetch->transfer || fetch->ended) continue;
@@ -694,6 +814,8 @@ void CSearchSession::Impl::Run() {
         curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
     }
     AbandonAll("The search has ended");
+    pendingAhead.clear();
+    gates.reset();
     {
         std::lock_guard<std::mutex> lock(shared.mutex);
         wakeHandle = nullptr;
@@ -734,6 +856,12 @@ std::size_t CSearchSession::Lookahead() const {
 }
 
 void CSearchSession::SetPlanner(IFetchPlanner* planner) { m_impl->planner = planner; }
+
+void CSearchSession::ObeyRobots(bool obey) {
+    // Read by the network thread when it starts, which is after this.
+    m_impl->EndAll();
+    m_impl->obeyRobots = obey;
+}
 
 void CSearchSession::Foresee(std::vector<PageRequest> next) {
     std::lock_guard<std::mutex> lock(m_impl->shared.mutex);

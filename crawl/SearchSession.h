@@ -48,6 +48,7 @@ public:
     std::unique_ptr<IPageFile> OpenURL(const std::string& url) override;
     std::size_t Lookahead() const override;
     void SetPlanner(IFetchPlanner* planner) override;
+    void ObeyRobots(bool obey) override;
     void Foresee(std::vector<PageRequest> next) override;
     std::vector<std::shared_ptr<const PageScan>> TakeArrivals() override;
     void EndSearch() override;

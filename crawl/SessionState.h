@@ -33,6 +33,9 @@ struct Fetch {
     // Fetched ahead, held back for memory, and failed: perhaps through the wait,
     // so the failure is not the page's own. It is asked for again when taken.
     bool untrusted = false;
+    bool skipped = false;          // its origin's robots.txt keeps crawlers off it
+    int attempts = 0;              // requests that a busy server turned away
+    std::string robotsOrigin;      // not a page: the robots.txt of this origin
     std::string failure;
     std::string finalUrl;
     std::size_t bytes = 0;         // its text so far: whole lines, joined

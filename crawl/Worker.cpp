@@ -76,6 +76,11 @@ bool CSearch::FetchPage(const PageRequest& request, std::shared_ptr<const PageSc
             CloseQuietly(*file);
             return true;
         }
+    } catch (const RobotsExclusion&) {
+        if (m_stop) return false;
+        g_SkippedUrls.push_back(request.url);
+        RemoveEntryInProcess();
+        return false;
     } catch (const std::exception&) {
         // The transfer of a stopped search ends in an error too; that is no failed URL.
         if (m_stop) return false;

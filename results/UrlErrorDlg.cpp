@@ -63,4 +63,7 @@ CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
     // its own, even if it never reaches the screen.
     for (const std::string& url : g_FailedUrls) m_list->addItem(ToQt(url));
     g_FailedUrls.clear();
+    // Pages a site's robots.txt kept the crawler off, with that reason.
+    for (const std::string& url : g_SkippedUrls) m_list->addItem(ToQt(std::string(kSkippedByRobots) + url));
+    g_SkippedUrls.clear();
 }

@@ -212,9 +212,9 @@ TEST_F(RunnerCrawlTest, AllLinksComesFromTheProjectFile) {
 // A site without end: every page links to three new ones and a download.
 TEST_F(RunnerCrawlTest, LimitsEndASiteWithoutEndAndKeepWhatWasFound) {
     server.Server().Get(R"(/t(\d+)\.htm)", [](const httplib::Request& req, httplib::Response& res) {
-        const long n = std::stol(req.matches[1]);
-        std::string body = "<a href=\"z" + std::to_string(n) + ".zip\">";
-        for (long k = 1; k <= 3; ++k) body += "<a href=\"t" + std::to_string(3 * n + k) + ".htm\">";
+        const std::string n = req.matches[1];
+        std::string body = "<a href=\"z" + n + ".zip\">";
+        for (const char* k : {"1", "2", "3"}) body += "<a href=\"t" + n + k + ".htm\">";
         res.set_content(body, "text/html");
     });
     server.Start();

@@ -230,6 +230,8 @@ TEST(SearchSession, StatusTextsFollowTheRequestOnTheCallingThread) {
     server.Start();
     RecordingTarget target;
     CSearchSession session;
+    // Its robots.txt would be asked for first, over the same connection.
+    session.ObeyRobots(false);
     session.SetStatusTarget(&target);
     session.EnableStatusCallback(true);
 
