@@ -16,6 +16,7 @@
 #include "crawl/ConnectionStatus.h"
 #include "crawl/ContentDecoder.h"
 #include "crawl/PageFetcher.h"
+#include "crawl/Url.h"
 #include "project/AsciiText.h"
 #include "ui/ProgramName.h"
 
@@ -60,25 +61,22 @@ bool IsHttpScheme(const char* scheme) {
     return std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0;
 }
 
-// Checks the URL and brings it into the form sent on the wire. Page links carry
-// blanks and non-ASCII bytes now and then; they are sent percent-encoded. A text
+// Checks the URL and brings it into the form sent on the wire (see WireForm). A text
 // without a scheme is refused rather than guessed at: "mailto:a@b" must not turn
 // into a request to host "b".
 std::string PrepareUrl(const std::string& url) {
     std::string text;
-    text.reserve(url.size());
-    for (char c : url) {
-        if (c == ' ')
-            text += "%20";
-        else
-            text += c;
+    try {
+        text = WireForm(url);
+    } catch (const std::invalid_argument& e) {
+        throw InternetError(e.what());
     }
 
     CURLU* handle = curl_url();
     if (handle == nullptr) throw InternetError("Out of memory");
     std::string result;
     std::string error;
-    CURLUcode rc = curl_url_set(handle, CURLUPART_URL, text.c_str(), CURLU_URLENCODE);
+    CURLUcode rc = curl_url_set(handle, CURLUPART_URL, text.c_str(), 0);
     if (rc != CURLUE_OK) {
         error = std::string("The URL is invalid: ") + curl_url_strerror(rc);
     } else {

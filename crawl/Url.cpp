@@ -1,10 +1,13 @@
 #include "crawl/Url.h"
 
+#include <idn2.h>
 #include <xxhash.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <cstdint>
+#include <stdexcept>
 
 #include "project/AsciiText.h"
 
@@ -59,6 +62,7 @@ struct FoldedSpans {
     std::size_t schemeEnd = 0;
     std::size_t hostBegin = 0;
     std::size_t hostEnd = 0;
+    std::size_t authorityEnd = 0;  // where the path begins, when there is an authority
 
     // Only the scheme and the authority are looked at: the page list asks this
     // of every link it is offered, and paths and queries can be long.
@@ -68,9 +72,11 @@ struct FoldedSpans {
         std::string_view rest = url.substr(schemeEnd + 1);
         if (!rest.starts_with("//")) return;
         rest.remove_prefix(2);
-        const std::string_view host = HostOfAuthority(rest.substr(0, EndOfAuthority(rest)));
+        const std::string_view authority = rest.substr(0, EndOfAuthority(rest));
+        const std::string_view host = HostOfAuthority(authority);
         hostBegin = static_cast<std::size_t>(host.data() - url.data());
         hostEnd = hostBegin + host.size();
+        authorityEnd = static_cast<std::size_t>(authority.data() - url.data()) + authority.size();
     }
     bool Folds(std::size_t i) const { return i < schemeEnd || (i >= hostBegin && i < hostEnd); }
     bool operator==(const FoldedSpans&) const = default;
@@ -272,34 +278,141 @@ std::string NormalHttpUrl(std::string_view url) {
     return out;
 }
 
-bool SameUrl(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    // Where the spans lie depends only on bytes that do not fold (":", "/",
-    // "@", ...): two URLs equal under a's folding have the same spans.
-    const FoldedSpans spans(a);
-    const std::size_t folded = std::max(spans.schemeEnd, spans.hostEnd);
-    for (std::size_t i = 0; i < folded; ++i) {
-        if (spans.Folds(i) ? LowerChar(a[i]) != LowerChar(b[i]) : a[i] != b[i]) return false;
+namespace {
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsLowerHexLetter(char c) { return c >= 'a' && c <= 'f'; }
+// Bytes that a request carries percent-encoded: none of printable ASCII.
+bool IsSentEncoded(unsigned char c) { return c <= 0x20 || c >= 0x7F; }
+
+// The port written after the host, ":" included; empty when none is written.
+std::string_view PortOf(std::string_view url, const FoldedSpans& spans) {
+    if (spans.authorityEnd <= spans.hostEnd) return {};
+    return url.substr(spans.hostEnd, spans.authorityEnd - spans.hostEnd);
+}
+
+// A port that says nothing: none, ":" alone, or the scheme's own.
+bool PortSaysNothing(std::string_view url, const FoldedSpans& spans) {
+    const std::string_view port = PortOf(url, spans);
+    if (port.size() <= 1) return true;
+    const std::string_view scheme = url.substr(0, spans.schemeEnd);
+    return (EqualsNoCase(scheme, "http") && port == ":80") || (EqualsNoCase(scheme, "https") && port == ":443");
+}
+
+// Whether the URL's identity needs more than its scheme and host folded: a
+// port of no meaning, bytes that go out percent-encoded, or escapes in lower case.
+bool NeedsCanonicalForm(std::string_view url, const FoldedSpans& spans) {
+    if (!PortOf(url, spans).empty() && PortSaysNothing(url, spans)) return true;
+    for (std::size_t i = std::max(spans.authorityEnd, spans.schemeEnd); i < url.size(); ++i) {
+        const char c = url[i];
+        if (IsSentEncoded(static_cast<unsigned char>(c))) return true;
+        if (c == '%' && i + 2 < url.size() && IsHexDigit(url[i + 1]) && IsHexDigit(url[i + 2]) &&
+            (IsLowerHexLetter(url[i + 1]) || IsLowerHexLetter(url[i + 2])))
+            return true;
     }
-    return a.substr(folded) == b.substr(folded);
+    return false;
+}
+
+// The form in which two URLs of one page are equal byte for byte: scheme and
+// host in lower case, a port of no meaning dropped, every byte a request
+// carries percent-encoded written so, and every escape in upper case.
+std::string CanonicalForm(std::string_view url, const FoldedSpans& spans) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(url.size() + 16);
+    const std::size_t head = std::max(spans.schemeEnd, spans.hostEnd);
+    for (std::size_t i = 0; i < head; ++i) out += spans.Folds(i) ? LowerChar(url[i]) : url[i];
+    std::size_t i = head;
+    if (!PortOf(url, spans).empty()) {
+        if (!PortSaysNothing(url, spans)) out += PortOf(url, spans);
+        i = spans.authorityEnd;
+    }
+    for (; i < url.size(); ++i) {
+        const auto c = static_cast<unsigned char>(url[i]);
+        if (IsSentEncoded(c)) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else if (c == '%' && i + 2 < url.size() && IsHexDigit(url[i + 1]) && IsHexDigit(url[i + 2])) {
+            out += '%';
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(url[i + 1])));
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(url[i + 2])));
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::size_t HashCanonical(std::string_view canonical, std::size_t head) {
+    const std::uint64_t seed = XXH3_64bits(canonical.data(), head);
+    return static_cast<std::size_t>(XXH3_64bits_withSeed(canonical.data() + head, canonical.size() - head, seed));
+}
+
+}  // namespace
+
+bool SameUrl(std::string_view a, std::string_view b) {
+    const FoldedSpans spans(a);
+    if (a.size() == b.size() && !NeedsCanonicalForm(a, spans)) {
+        // Where the spans lie depends only on bytes that do not fold (":", "/",
+        // "@", ...): two URLs equal under a's folding have the same spans.
+        const std::size_t folded = std::max(spans.schemeEnd, spans.hostEnd);
+        bool equal = true;
+        for (std::size_t i = 0; i < folded && equal; ++i)
+            equal = spans.Folds(i) ? LowerChar(a[i]) == LowerChar(b[i]) : a[i] == b[i];
+        if (equal && a.substr(folded) == b.substr(folded)) return true;
+        if (!NeedsCanonicalForm(b, FoldedSpans(b))) return false;
+    }
+    return UrlKey(a) == UrlKey(b);
 }
 
 std::size_t UrlHash(std::string_view url) {
-    // The scheme and authority, folded, in a buffer of their own; the rest of the
-    // URL, often the most of it, is hashed where it stands.
     const FoldedSpans spans(url);
     const std::size_t folded = std::max(spans.schemeEnd, spans.hostEnd);
     std::array<char, 256> head;
-    if (folded > head.size()) return static_cast<std::size_t>(XXH3_64bits(UrlKey(url).data(), url.size()));
+    if (folded > head.size() || NeedsCanonicalForm(url, spans)) return HashCanonical(UrlKey(url), folded);
+    // The scheme and host, folded, in a buffer of their own; the rest of the
+    // URL, often the most of it, is hashed where it stands.
     for (std::size_t i = 0; i < folded; ++i) head[i] = spans.Folds(i) ? LowerChar(url[i]) : url[i];
     const std::uint64_t seed = XXH3_64bits(head.data(), folded);
     return static_cast<std::size_t>(XXH3_64bits_withSeed(url.data() + folded, url.size() - folded, seed));
 }
 
-std::string UrlKey(std::string_view url) {
+std::string UrlKey(std::string_view url) { return CanonicalForm(url, FoldedSpans(url)); }
+
+std::string WireForm(std::string_view url) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
     const FoldedSpans spans(url);
-    std::string key(url);
-    for (std::size_t i = 0; i < key.size(); ++i)
-        if (spans.Folds(i)) key[i] = LowerChar(key[i]);
-    return key;
+    std::string out;
+    out.reserve(url.size() + 16);
+    std::size_t i = 0;
+    if (spans.hostEnd > spans.hostBegin) {
+        const std::string_view host = url.substr(spans.hostBegin, spans.hostEnd - spans.hostBegin);
+        out.append(url.substr(0, spans.hostBegin));
+        if (std::any_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+            // A name in Unicode goes out in its ASCII form, whatever the machine's locale.
+            char* ascii = nullptr;
+            const std::string name(host);
+            if (idn2_lookup_u8(reinterpret_cast<const uint8_t*>(name.c_str()), reinterpret_cast<uint8_t**>(&ascii),
+                               IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) != IDN2_OK)
+                throw std::invalid_argument("The host name " + name + " is not a valid international name");
+            out += ascii;
+            idn2_free(ascii);
+        } else {
+            out += host;
+        }
+        i = spans.hostEnd;
+    }
+    for (; i < url.size(); ++i) {
+        const auto c = static_cast<unsigned char>(url[i]);
+        if (IsSentEncoded(c)) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }

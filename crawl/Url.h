@@ -50,8 +50,18 @@ std::string RemoveDotSegments(std::string_view path);
 std::string NormalHttpUrl(std::string_view url);
 
 // Two URLs are the same page, or the same hit, when their schemes and hosts
-// are equal ignoring case and everything else is equal byte for byte.
+// are equal ignoring case, their ports are (the scheme's own port and none
+// being one), and everything else is equal byte for byte once every byte a
+// request sends percent-encoded (outside printable ASCII) is written so and
+// escapes are read in either case: "café.html" and "caf%c3%A9.html" are one page.
 bool SameUrl(std::string_view a, std::string_view b);
 std::size_t UrlHash(std::string_view url);
-// A text that is equal for exactly the URLs that SameUrl calls equal.
+// A text that is equal for exactly the URLs that SameUrl calls equal: the
+// canonical form described there.
 std::string UrlKey(std::string_view url);
+
+// The URL as a request sends it: a host name in Unicode in its ASCII form
+// (IDNA), every byte outside printable ASCII percent-encoded, byte for byte as
+// found; everything else as written. Throws std::invalid_argument for a host
+// name that no Unicode rule allows.
+std::string WireForm(std::string_view url);

@@ -14,8 +14,8 @@ PACKAGES=(
   libcurl4-openssl-dev
   # response bodies are decoded by us, in bounded steps
   zlib1g-dev libbrotli-dev libzstd-dev
-  # the page checksum (XXH3)
-  libxxhash-dev
+  # the page checksum (XXH3); host names in Unicode
+  libxxhash-dev libidn2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev
   # https: the system's certificate store; tests make their own certificates

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 
@@ -98,7 +99,14 @@ TEST(UrlTest, NormalFormAndIdentity) {
         {"HTTP://HOST/x", "http://host/x", true},
         {"http://host/FAQ.html", "http://host/faq.html", false},
         {"http://USER@host/x", "http://user@host/x", false},
-        {"http://host:80/x", "http://host/x", false},
+        // The scheme's own port is no port; bytes a request sends encoded are the same encoded or not.
+        {"http://host:80/x", "http://host/x", true},
+        {"HTTPS://host:443/x", "https://HOST:/x", true},
+        {"http://host:8080/x", "http://host/x", false},
+        {"https://host:80/x", "https://host/x", false},
+        {"http://host/caf\xC3\xA9.html?q=a b", "http://host/caf%c3%A9.html?q=a%20b", true},
+        {"http://host/a%2fb", "http://host/a%2Fb", true},
+        {"http://host/a%2Fb", "http://host/a/b", false},
         {"MAILTO:Me@Host", "mailto:Me@Host", true},
         {"mailto:me@host", "mailto:ME@host", false},
         {"http://host/x?Q", "http://host/x?q", false},
@@ -110,6 +118,16 @@ TEST(UrlTest, NormalFormAndIdentity) {
             EXPECT_EQ(UrlHash(a), UrlHash(b)) << a;
         }
     }
+}
+
+TEST(UrlTest, WireFormSendsHostsInAsciiAndOtherBytesEncoded) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://b\xC3\xBC" "cher.test/caf\xC3\xA9.html?q=\xFC x", "http://xn--bcher-kva.test/caf%C3%A9.html?q=%FC%20x"},
+        {"http://user@B\xC3\x9C" "CHER.test:8080/a\tb", "http://user@xn--bcher-kva.test:8080/a%09b"},
+        {"http://host/a%20b\"c{d}", "http://host/a%20b\"c{d}"},
+    };
+    for (const auto& [url, wire] : cases) EXPECT_EQ(WireForm(url), wire) << url;
+    EXPECT_THROW(WireForm("http://a\xFF\xFE.test/"), std::invalid_argument);
 }
 
 // With "All links" on and nothing followed, the hit is where the link leads.

@@ -252,4 +252,25 @@ TEST(SearchSessionWeb, PagesFetchedAheadHoldTheirBoundDecoded) {
     EXPECT_EQ(counted, FetchLimits::kMaxBodyBytes / 64 * 63);
 }
 
+// A host named in Unicode is reached in its ASCII form whatever the locale,
+// here through a proxy that sees what is asked of it.
+TEST(SearchSessionWeb, HostsInUnicodeAndBytesBeyondAsciiGoOutEncoded) {
+    std::mutex mutex;
+    std::vector<std::string> asked;
+    TestHttpServer proxy;
+    proxy.Server().Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(mutex);
+        asked.push_back(req.target);
+        res.set_content("<a href=\"x.zip\">", "text/html");
+    });
+    proxy.Start();
+    ScopedEnv through("http_proxy", proxy.Url(""));
+    ScopedEnv none("no_proxy", std::nullopt);
+    CSearchSession session;
+    session.ObeyRobots(false);
+    EXPECT_EQ(Fetch(session, "http://b\xC3\xBC" "cher.test/caf\xC3\xA9 1.html"), "<a href=\"x.zip\">");
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(asked, std::vector<std::string>{"http://xn--bcher-kva.test/caf%C3%A9%201.html"});
+}
+
 }  // namespace
