@@ -139,8 +139,30 @@ void CleanAsUrl(std::string& link) {
     link.erase(link.begin(), std::find_if_not(link.begin(), link.end(), isControlOrBlank));
 }
 
+// `quoteAs`: what a reference that stands for a double quote becomes.
+std::string DecodeReferences(std::string_view value, std::string_view quoteAs) {
+    std::size_t amp = value.find('&');
+    if (amp == kNone) return std::string(value);
+    std::string out;
+    out.reserve(value.size());
+    std::size_t from = 0;
+    for (; amp != kNone; amp = value.find('&', from)) {
+        out.append(value.substr(from, amp - from));
+        const std::string_view rest = value.substr(amp);
+        const std::size_t before = out.size();
+        const std::size_t taken = rest.size() > 1 && rest[1] == '#' ? DecodeNumeric(rest, out) : DecodeNamed(rest, out);
+        if (taken == 0) out += '&';
+        if (taken != 0 && out.size() == before + 1 && out.back() == '"') out.replace(before, 1, quoteAs);
+        from = amp + std::max<std::size_t>(taken, 1);
+    }
+    out.append(value.substr(from));
+    return out;
+}
+
 std::string LinkValue(std::string_view raw) {
-    std::string link = DecodeCharacterReferences(raw);
+    // A quote written as a reference is part of the address, as a browser
+    // reads it: it is sent as %22, and no rule cuts the address there.
+    std::string link = DecodeReferences(raw, "%22");
     CleanAsUrl(link);
     return link;
 }
@@ -328,22 +350,7 @@ bool MayHoldBaseTag(std::string_view text) {
 
 }  // namespace
 
-std::string DecodeCharacterReferences(std::string_view value) {
-    std::size_t amp = value.find('&');
-    if (amp == kNone) return std::string(value);
-    std::string out;
-    out.reserve(value.size());
-    std::size_t from = 0;
-    for (; amp != kNone; amp = value.find('&', from)) {
-        out.append(value.substr(from, amp - from));
-        const std::string_view rest = value.substr(amp);
-        const std::size_t taken = rest.size() > 1 && rest[1] == '#' ? DecodeNumeric(rest, out) : DecodeNamed(rest, out);
-        if (taken == 0) out += '&';
-        from = amp + std::max<std::size_t>(taken, 1);
-    }
-    out.append(value.substr(from));
-    return out;
-}
+std::string DecodeCharacterReferences(std::string_view value) { return DecodeReferences(value, "\""); }
 
 void ForEachLinkValue(std::string_view text, const std::function<bool(std::string)>& onLink) {
     ForEachTagValue(text, [&](const Tag&, const AttributeName& name, std::string_view raw) {

@@ -45,6 +45,12 @@ bool FailedOnClosedConnection(CURLcode result) {
            result == CURLE_HTTP2 || result == CURLE_HTTP2_STREAM;
 }
 
+// Failures of a connection that ended, or broke, while a body came.
+bool BrokeOff(CURLcode result) {
+    return result == CURLE_PARTIAL_FILE || result == CURLE_RECV_ERROR || result == CURLE_HTTP2 ||
+           result == CURLE_HTTP2_STREAM;
+}
+
 std::string AddressText(const sockaddr* address) {
     std::array<char, INET6_ADDRSTRLEN> text{};
     const void* raw = nullptr;
@@ -265,6 +271,7 @@ void CPageTransfer::Begin(const std::string& url) {
     m_bodyBytes = 0;
     m_result = CURLE_OK;
     m_failure.clear();
+    m_brokeOff.clear();
     m_errorText[0] = '\0';
     m_resolving = m_connecting = m_requestSent = false;
     m_paused = false;
@@ -295,6 +302,20 @@ bool CPageTransfer::RetryOnNewConnection(CURLcode result) {
 void CPageTransfer::Complete(CURLcode result) {
     if (m_state != State::Running) return;
     m_result = m_fileCut ? CURLE_OK : result;
+    // A connection may break off after the last byte of the page: HTTP/2 servers
+    // close it after a GOAWAY, and libcurl can read that close before the
+    // stream's end. A body whose own framing says it is whole is the page.
+    if (m_result != CURLE_OK && m_bodyBegun && !m_busy && BrokeOff(result)) {
+        curl_off_t length = -1;
+        if (m_decoder) {
+            // Only the compressed stream can tell, once it is all decoded.
+            m_brokeOff = FailureText();
+            m_result = CURLE_OK;
+        } else if (curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+                   length > 0 && static_cast<curl_off_t>(m_bodyBytes) == length) {
+            m_result = CURLE_OK;
+        }
+    }
     m_wireDone = true;
     Finish();
 }
@@ -311,7 +332,7 @@ void CPageTransfer::Finish() {
     m_paused = false;
     if (Failed()) return;
     if (m_decoder && !m_decoder->Finish()) {
-        Fail(m_decoder->Error());
+        Fail(m_brokeOff.empty() ? m_decoder->Error() : m_brokeOff);
         return;
     }
     if (!m_rawFile) {

@@ -183,6 +183,7 @@ private:
     std::size_t m_bodyBytes = 0;  // decoded, as the limit counts them
     CURLcode m_result = CURLE_OK;
     std::string m_failure;  // why the transfer failed, when libcurl's word is not the whole story
+    std::string m_brokeOff;  // the connection broke off after a compressed body began: why
     std::array<char, CURL_ERROR_SIZE> m_errorText{};
 
     // Progress of the request under way, for the stages reported.

@@ -69,6 +69,8 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {R"(<A HREF="a.htm?url=b.htm"><A HREF=c.htm?URL=d.htm>)", {"a.htm?url=b.htm", "c.htm?URL=d.htm"}},
         {R"(<A TITLE="see URL=z.htm" HREF="y.htm">)", {"z.htm", "y.htm"}},
         {R"(<A HREF="a&amp;b.htm?x=1&AMP;y=&lt;&#62;&#x3D;&#X3d;&nbsp;&amp">)", {"a&b.htm?x=1&y=<>==\xC2\xA0&"}},
+        // A quote written as a reference stays part of the address, encoded.
+        {R"(<a href="q.htm?x=&quot;b&#34;&QUOT;&#x22c;">)", {"q.htm?x=%22b%22%22\xC8\xAC"}},
         // A ">" inside a quoted value, of any attribute, belongs to the value.
         {R"(<a title="1 > 0" href="x.htm"><a title='a>b' href=y.htm>)", {"x.htm", "y.htm"}},
         {R"(<A HREF="a>b.htm" TITLE="x>y"><img src=c.gif>)", {"a>b.htm", "c.gif"}},

@@ -106,6 +106,31 @@ TEST(SearchSessionWeb, CompressedBodiesAreReadDecoded) {
         EXPECT_EQ(Fetch(session, server.Url(path)), text) << path;
 }
 
+// A connection that breaks off after the body (as HTTP/2 servers close after a
+// GOAWAY) loses nothing when the body's own framing says it is whole.
+TEST(SearchSessionWeb, ConnectionBrokenOffAfterAWholeBodyLosesNothing) {
+    const std::string page = "<a href=\"a.zip\">\n" + std::string(5000, 'w') + "\nend";
+    const std::string packed = Gzip(page);
+    TestHttpServer server;
+    auto brokenOff = [&](const std::string& path, const char* coding, std::string body) {
+        server.Server().Get(path, [coding, body](const httplib::Request&, httplib::Response& res) {
+            if (*coding != '\0') res.set_header("Content-Encoding", coding);
+            res.set_chunked_content_provider(kRawType, [body](size_t, httplib::DataSink& sink) {
+                sink.write(body.data(), body.size());
+                return false;  // the connection closes without the last chunk
+            });
+        });
+    };
+    brokenOff("/whole", "gzip", packed);
+    brokenOff("/cut", "gzip", packed.substr(0, packed.size() / 2));
+    brokenOff("/plain", "", page);  // nothing tells where a plain body ends
+    server.Start();
+    CSearchSession session;
+    EXPECT_EQ(Fetch(session, server.Url("/whole")), "<a href=\"a.zip\">" + std::string(5000, 'w') + "end");
+    EXPECT_THROW(Fetch(session, server.Url("/cut")), InternetError);
+    EXPECT_THROW(Fetch(session, server.Url("/plain")), InternetError);
+}
+
 TEST(SearchSessionWeb, FinalUrlIsWhereTheBodyCameFrom) {
     TestHttpServer server;
     server.Page("/dir/page", "here\n");
