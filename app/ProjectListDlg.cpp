@@ -26,12 +26,14 @@
 #include "app/Help.h"
 #include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
-#include "crawl/SearchDlg.h"
+#include "app/SearchDlg.h"
 #include "project/ProjectDlg.h"
 #include "project/ProjectFile.h"
 #include "results/ResultsDlg.h"
 
 StringList g_ProjectNames;
+ProjectData g_OpenProject;
+CrawlState g_CrawlState;
 
 namespace {
 const char* const kHelpItem = "Help";
@@ -74,24 +76,25 @@ StringList ScanProjectFiles() {
     return names;
 }
 
+void RunViewer(const std::string& page) {
+    CResultsDlg viewer;
+    viewer.m_strPage = page;
+    viewer.exec();
+}
+
 int RunEditor(std::string& name) {
-    CProjectDlg editor;
+    CProjectDlg editor(g_OpenProject);
     editor.m_strName = name;
+    editor.m_showResultsPage = RunViewer;
     const int result = editor.exec();
     name = editor.m_strName;
     return result;
 }
 
 int RunSearch(const std::string& reportFile) {
-    CSearchDlg search;
+    CSearchDlg search(g_OpenProject, &g_CrawlState);
     search.m_strReportFile = reportFile;
     return search.exec();
-}
-
-void RunViewer(const std::string& page) {
-    CResultsDlg viewer;
-    viewer.m_strPage = page;
-    viewer.exec();
 }
 
 QAction* AddCommand(QMenu* menu, const char* text, const char* objectName) {
@@ -234,9 +237,8 @@ void CProjectListDlg::ActivateCurrentItem() {
 void CProjectListDlg::OpenProject(std::string name) {
     if (name.empty()) return;
     g_ProjectNames.clear();
-    g_ResourcePatterns.clear();
-    g_UrlList.clear();
-    g_ExcludeList.clear();
+    g_OpenProject.ClearLists();
+    g_CrawlState.m_excludeList.clear();
 
     // Minimised rather than hidden: hiding a dialog ends its modal loop, and
     // with it the program.

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "crawl/CrawlState.h"
 #include "project/ProjectData.h"
 
 class QLabel;
@@ -20,6 +21,11 @@ class QPushButton;
 
 // Names of the projects found by the last refresh of the list, in scan order.
 extern StringList g_ProjectNames;
+// The program's open project, which the editor fills and the search reads, and
+// the state its searches share: the failed URLs of a search kept after Cancel
+// are listed after the next one.
+extern ProjectData g_OpenProject;
+extern CrawlState g_CrawlState;
 
 // The dialogs that opening a project runs one after the other. Each defaults
 // to the real dialog; tests may stand in for any of them.

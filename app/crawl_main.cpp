@@ -175,16 +175,16 @@ int Usage(const std::string& problem) {
 void PrintLine(const std::string& text) { std::cout << TerminalSafe(text) << "\n"; }
 
 // The numbers printed at the end and exported.
-SearchCounters FinalCounters(const CSearch& search) {
+SearchCounters FinalCounters(const CrawlState& state) {
     // m_nPages runs one ahead of the entries whose step has ended.
-    return SearchCounters{search.m_nPages - 1, search.m_nHits, search.m_nBytes};
+    return SearchCounters{state.m_nPages - 1, state.m_nHits, state.m_nBytes};
 }
 
 // Written at the same moment as the results page and from the same lists.
-bool WriteRequestedExport(const RunnerOptions& options, const SearchCounters& counters,
+bool WriteRequestedExport(const RunnerOptions& options, const PageRecord* pages, const SearchCounters& counters,
                           const StringList& failed, IMessageBox& box) {
     if (!options.exportFile) return true;
-    if (WriteExport(*options.exportFile, options.exportFormat, g_PageList, counters, failed,
+    if (WriteExport(*options.exportFile, options.exportFormat, pages, counters, failed,
                     &g_cancelWrite))
         return true;
     if (g_cancelWrite) return false;
@@ -210,11 +210,8 @@ int Run(const RunnerOptions& options) {
                  MsgIcon::Information, MsgButtons::Ok);
         return kExitUsage;
     }
-    // As the project list does before it opens the editor.
-    g_ResourcePatterns.clear();
-    g_UrlList.clear();
-    g_ExcludeList.clear();
-    if (!LoadProject(name)) {
+    ProjectData project;
+    if (!LoadProject(name, project)) {
         box.Show("Project file missing!", "Error", MsgIcon::Stop, MsgButtons::Ok);
         return kExitUsage;
     }
@@ -237,13 +234,13 @@ int Run(const RunnerOptions& options) {
         box.Show(e.what(), "Error", MsgIcon::Stop, MsgButtons::Ok);
         return kExitNotWritten;
     }
-    search->m_strReportFile = name + ".htm";
     search->m_limits = options.limits;
     search->m_obeyRobots = options.obeyRobots;
-    search->OpenSearch(&progress, &box);
+    search->OpenSearch(project, &progress, &box);
+    const CrawlState& state = search->State();
 
     bool started = false;
-    if (!g_UrlList.empty()) {
+    if (!state.m_urlQueue.empty()) {
         started = search->Start();
         if (!started) {
             ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
@@ -260,13 +257,13 @@ int Run(const RunnerOptions& options) {
 
     // As "Show results" or Cancel with "Save found? Yes" in the window: the
     // results page of what was found, then the export, from the same lists.
-    const StringList failed = g_FailedUrls;
-    const StringList skipped = g_SkippedUrls;
-    const SearchCounters counters = FinalCounters(*search);
+    const StringList& failed = state.m_failedUrls;
+    const StringList& skipped = state.m_skippedUrls;
+    const SearchCounters counters = FinalCounters(state);
+    const PageRecord* pages = state.m_pageList.Head();
     g_writingResults = 1;
-    const int written = WriteReport(search->m_strReportFile, g_PageList, box, std::time(nullptr),
-                                    &g_cancelWrite);
-    const bool exported = !g_cancelWrite && WriteRequestedExport(options, counters, failed, box);
+    const int written = WriteReport(name + ".htm", pages, box, std::time(nullptr), &g_cancelWrite);
+    const bool exported = !g_cancelWrite && WriteRequestedExport(options, pages, counters, failed, box);
     g_writingResults = 0;
     console.Clear();
 
@@ -283,7 +280,7 @@ int Run(const RunnerOptions& options) {
         const FetchStats stats = search->FetchStatistics();
         std::cerr << "Requests: " << stats.requests << "  Fetched ahead: " << stats.fetchedAhead
                   << "  Never reached: " << stats.neverReached << "  Peak waiting bytes: " << stats.peakWaitingBytes
-                  << "\nCrawl data bytes: " << search->CrawlBytes() << "  Page list bytes: " << PageListBytes() << "\n";
+                  << "\nCrawl data bytes: " << search->CrawlBytes() << "  Page list bytes: " << state.m_pageList.Bytes() << "\n";
     }
 
     if (g_stopSignal != 0) return g_stopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;

@@ -55,30 +55,23 @@ Corpus MakeCorpus(int pageCount, std::size_t pageSize) {
     return corpus;
 }
 
-void ResetCrawl() {
-    g_UrlList.clear();
-    g_ExcludeList.clear();
-    g_ResourcePatterns.clear();
-    g_AllLinks = 0;
-    FreePageList();
-}
-
 void BM_ExtractAndClassify(benchmark::State& state) {
     static const Corpus corpus = MakeCorpus(64, 32 * 1024);
-    ResetCrawl();
-    g_ResourcePatterns = {".ZIP", ".EXE", ".JPG", ".GIF", ".MP3"};
-    g_ExcludeList = {"!/private/"};
+    ProjectData project;
+    project.m_resourcePatterns = {".ZIP", ".EXE", ".JPG", ".GIF", ".MP3"};
+    project.m_urlList = {"!/private/"};
     CSearch search{std::unique_ptr<IPageFetcher>{}};
+    search.OpenSearch(project, nullptr, nullptr);
+    UrlQueue& queue = search.State().m_urlQueue;
     for (auto _ : state) {
         for (std::size_t p = 0; p < corpus.pages.size(); ++p) {
-            g_UrlList.clear();
-            g_UrlList.push_back(corpus.urls[p]);
-            search.ExtractLinks(corpus.pages[p]);
+            queue.clear();
+            queue.push_back(corpus.urls[p]);
+            search.Worker().ExtractLinks(corpus.pages[p]);
         }
     }
-    benchmark::DoNotOptimize(search.m_nHits);
+    benchmark::DoNotOptimize(search.State().m_nHits);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(corpus.bytes));
-    ResetCrawl();
 }
 BENCHMARK(BM_ExtractAndClassify)->Unit(benchmark::kMillisecond);
 
@@ -93,24 +86,24 @@ void BM_PageList(benchmark::State& state) {
         urls.push_back("http://bench.example/d" + std::to_string(i % 97) + "/p" + std::to_string(i) + ".htm");
         hits.push_back("http://bench.example/files/f" + std::to_string(i) + ".zip");
     }
+    CPageList list;
     for (auto _ : state) {
         state.PauseTiming();
-        FreePageList();
+        list.Free();
         state.ResumeTiming();
         int skipped = 0;
         for (std::size_t i = 0; i < pageCount; ++i) {
-            g_PageCrc = static_cast<std::uint32_t>(i * 2654435761u) | 1u;
-            AddPage(urls[i]);
-            AddPage(urls[i]);
-            skipped += IsNewContent() == 0;
-            AddHit(urls[i], hits[i]);
-            AddHit(urls[i], hits[i]);
-            AddHit("+" + urls[i], hits[(i + 1) % pageCount]);
+            list.SetPageCrc(static_cast<std::uint32_t>(i * 2654435761u) | 1u);
+            list.AddPage(urls[i]);
+            list.AddPage(urls[i]);
+            skipped += list.IsNewContent() == 0;
+            list.AddHit(urls[i], hits[i]);
+            list.AddHit(urls[i], hits[i]);
+            list.AddHit("+" + urls[i], hits[(i + 1) % pageCount]);
         }
         benchmark::DoNotOptimize(skipped);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pageCount));
-    FreePageList();
 }
 BENCHMARK(BM_PageList)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 

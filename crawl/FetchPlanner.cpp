@@ -5,9 +5,8 @@
 #include "crawl/CrawlState.h"
 #include "crawl/PageScan.h"
 #include "crawl/QueueEntry.h"
-#include "crawl/Search.h"
+#include "crawl/Worker.h"
 #include "crawl/Url.h"
-#include "project/ProjectData.h"
 
 void CFetchPlanner::Learn(const std::shared_ptr<const PageScan>& scan) {
     Node node;
@@ -41,7 +40,8 @@ void CFetchPlanner::Replan() {
     const std::size_t limit = m_fetcher.Lookahead();
     std::vector<PageRequest> next;
     next.reserve(limit);
-    if (limit == 0 || g_UrlList.empty()) {
+    const UrlQueue& queue = m_worker.Queue();
+    if (limit == 0 || queue.empty()) {
         m_fetcher.Foresee(std::move(next));
         return;
     }
@@ -76,7 +76,7 @@ void CFetchPlanner::Replan() {
         if (scan->request != request) return;
         baseInForce = &it->second.base;
         // A page whose text repeats a page with hits is not scanned: it queues nothing.
-        if (scan->follows.empty() || IsScannedContent(scan->checksum)) return;
+        if (scan->follows.empty() || m_worker.State().m_pageList.IsScannedContent(scan->checksum)) return;
         stack.push_back({&it->second, std::move(scan), it->second.head});
     };
     // A page that a page above in the walk links to is queued by that page already.
@@ -86,22 +86,23 @@ void CFetchPlanner::Replan() {
         return false;
     };
 
-    enter(m_search.m_request, UrlHash(m_search.m_request.url));
+    const PageRequest& inProcess = m_worker.RequestInProcess();
+    enter(inProcess, UrlHash(inProcess.url));
     const std::size_t maxSteps = limit * kStepsPerPageForeseen;
     for (std::size_t steps = 0; !stack.empty() && next.size() < limit && steps < maxSteps; ++steps) {
         Frame& top = stack.back();
         PageRequest request;
         std::size_t hash = 0;
         if (top.node == nullptr) {
-            if (top.pos >= g_UrlList.size()) {
+            if (top.pos >= queue.size()) {
                 stack.pop_back();
                 continue;
             }
             const std::size_t at = top.pos++;
-            const QueueEntry parsed = ParseQueueEntry(g_UrlList[at]);
+            const QueueEntry parsed = ParseQueueEntry(queue[at]);
             if (!parsed.fetched) continue;
             // The project's own entries are the queue's tail.
-            const bool start = at + m_search.m_startEntriesLeft >= g_UrlList.size();
+            const bool start = at + m_worker.StartEntriesLeft() >= queue.size();
             request = RequestOf(parsed, start, *baseInForce);
             hash = UrlHash(request.url);
         } else {
@@ -114,7 +115,7 @@ void CFetchPlanner::Replan() {
             const std::string_view url = top.scan->links[top.scan->follows[follow]].Follow();
             hash = top.scan->followHashes[follow];
             // A page once known stays known: it is passed over in every walk to come.
-            if (IsKnownPage(url, hash)) {
+            if (m_worker.State().m_pageList.IsKnownPage(url, hash)) {
                 if (top.pos == node.head) ++node.head;
                 ++top.pos;
                 continue;

@@ -20,7 +20,7 @@
 
 #include "crawl/PageFetcher.h"
 
-class CSearch;
+class CCrawlWorker;
 struct PageScan;
 
 class CFetchPlanner : public IFetchPlanner {
@@ -29,7 +29,7 @@ public:
     // now, or queued before, are passed over on the way.
     static constexpr std::size_t kStepsPerPageForeseen = 32;
 
-    CFetchPlanner(const CSearch& search, IPageFetcher& fetcher) : m_search(search), m_fetcher(fetcher) {}
+    CFetchPlanner(const CCrawlWorker& worker, IPageFetcher& fetcher) : m_worker(worker), m_fetcher(fetcher) {}
 
     void Replan() override;
     // The worker has read the page in process: what it links to is known now.
@@ -51,7 +51,7 @@ private:
     // Drops the nodes whose scans the fetcher no longer keeps.
     void Prune();
 
-    const CSearch& m_search;
+    const CCrawlWorker& m_worker;
     IPageFetcher& m_fetcher;
     std::unordered_map<std::size_t, Node> m_nodes;  // by the UrlHash of the page's URL
     const std::string m_noBase;

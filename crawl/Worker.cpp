@@ -1,20 +1,12 @@
-// The crawl worker: takes the queue's entries one by one, fetches each page,
-// counts what it reads and hands the text to the link rules.
-//
-// The host may ask the worker to stop at any time. From the moment the worker
-// sees the request it leaves everything as it is: no counter, list, queue entry
-// or progress call changes any more, so the host finds whole lists when it
-// writes the report or frees them. The flag is therefore tested after every
-// call that can take time and before every change.
+#include "crawl/Worker.h"
 
 #include <algorithm>
 
 #include "ui/MessageBox.h"
-#include "crawl/CrawlState.h"
 #include "crawl/FetchPlanner.h"
 #include "crawl/PageScan.h"
 #include "crawl/QueueEntry.h"
-#include "crawl/Search.h"
+#include "crawl/SearchProgress.h"
 
 namespace {
 
@@ -26,35 +18,61 @@ void CloseQuietly(IPageFile& file) {
     }
 }
 
-}  // namespace
+// For a worker without a message box: messages are dropped rather than left
+// without anyone to tell.
+class SilentMessageBox : public IMessageBox {
+public:
+    MsgResult Show(const std::string&, const std::string&, MsgIcon, MsgButtons buttons) override {
+        return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
+    }
+};
 
-void CSearch::StatusGate::SetStatusText(const std::string& text) {
-    if (m_search.m_stop) return;
-    if (m_search.m_progress != nullptr) m_search.m_progress->SetStatusText(text);
+IMessageBox& SilentBox() {
+    static SilentMessageBox silent;
+    return silent;
 }
 
-void CSearch::RemoveEntryInProcess() {
+}  // namespace
+
+CCrawlWorker::CCrawlWorker(CrawlState& state, IPageFetcher* fetcher, const std::atomic<bool>& stop)
+    : m_state(state),
+      m_fetcher(fetcher),
+      m_stop(stop),
+      m_rules(std::make_shared<const CrawlRules>()),
+      m_box(&SilentBox()) {}
+
+void CCrawlWorker::Prepare(std::shared_ptr<const CrawlRules> rules, ISearchProgress* progress, IMessageBox* box,
+                           CFetchPlanner* planner) {
+    if (rules) m_rules = std::move(rules);
+    m_progress = progress;
+    m_box = box != nullptr ? box : &SilentBox();
+    m_planner = planner;
+    m_strBase.clear();
+    m_bRecursive = true;
+}
+
+void CCrawlWorker::RemoveEntryInProcess() {
     if (m_stop) return;
-    if (g_UrlList.empty()) return;
-    m_queueBytes -= std::min(m_queueBytes, sizeof(std::string) + g_UrlList.front().size());
-    g_UrlList.pop_front();
+    if (m_state.m_urlQueue.empty()) return;
+    m_queueBytes -= std::min(m_queueBytes, sizeof(std::string) + m_state.m_urlQueue.front().size());
+    m_state.m_urlQueue.pop_front();
     if (m_entryIsStart && m_startEntriesLeft > 0) --m_startEntriesLeft;
     m_entryIsStart = false;
 }
 
-void CSearch::ReportCounters() {
+void CCrawlWorker::ReportCounters() {
     if (m_stop || m_progress == nullptr) return;
     // m_nPages runs one ahead of the entries taken once an entry's step is done.
-    m_progress->CountersChanged(m_nPages - 1, m_nHits, m_nBytes);
+    m_progress->CountersChanged(m_state.m_nPages - 1, m_state.m_nHits, m_state.m_nBytes);
 }
 
-bool CSearch::FetchPage(const PageRequest& request, std::shared_ptr<const PageScan>& scan) {
+bool CCrawlWorker::FetchPage(const PageRequest& request, std::shared_ptr<const PageScan>& scan) {
     std::unique_ptr<IPageFile> file;
     // Every exception of the fetcher counts as a page that could not be fetched:
     // InternetError is the expected one, anything else must not end the process.
     try {
         if (m_stop) return false;
-        file = m_Session->Open(request);
+        file = m_fetcher->Open(request);
         if (m_stop) return false;
         if (file) {
             const std::string finalUrl = file->FinalUrl();
@@ -63,8 +81,8 @@ bool CSearch::FetchPage(const PageRequest& request, std::shared_ptr<const PageSc
             while (file->ReadMore(added)) {
                 // Text that arrives after the stop was asked for is not counted.
                 if (m_stop) return false;
-                m_nBytes += static_cast<std::int64_t>(added);
-                if (m_progress != nullptr) m_progress->CountersChanged(m_nPages, m_nHits, m_nBytes);
+                m_state.m_nBytes += static_cast<std::int64_t>(added);
+                if (m_progress != nullptr) m_progress->CountersChanged(m_state.m_nPages, m_state.m_nHits, m_state.m_nBytes);
             }
             if (m_stop) return false;
             scan = file->Scan(request);
@@ -78,7 +96,7 @@ bool CSearch::FetchPage(const PageRequest& request, std::shared_ptr<const PageSc
         }
     } catch (const RobotsExclusion&) {
         if (m_stop) return false;
-        g_SkippedUrls.push_back(request.url);
+        m_state.m_skippedUrls.push_back(request.url);
         RemoveEntryInProcess();
         return false;
     } catch (const std::exception&) {
@@ -89,17 +107,15 @@ bool CSearch::FetchPage(const PageRequest& request, std::shared_ptr<const PageSc
         RemoveEntryInProcess();
         return false;
     }
-    Box().Show("WinSock: URL could not be opened!", "Error", MsgIcon::Stop, MsgButtons::Ok);
+    m_box->Show("WinSock: URL could not be opened!", "Error", MsgIcon::Stop, MsgButtons::Ok);
     // Nothing to read: the entry leaves the queue like an empty page.
     return true;
 }
 
-void CSearch::ProcessUrl(std::string entry) {
+void CCrawlWorker::ProcessUrl(std::string entry) {
     if (m_stop) return;
     m_page.reset();
-    // A worker started by Start has the search's rules; a step taken on its own reads the project's.
-    if (!m_running || !m_rules) m_rules = std::make_shared<const CrawlRules>(RulesNow());
-    m_entryIsStart = g_UrlList.size() <= m_startEntriesLeft;
+    m_entryIsStart = m_state.m_urlQueue.size() <= m_startEntriesLeft;
     const QueueEntry parsed = ParseQueueEntry(entry);
     if (!parsed.fetched) {
         RemoveEntryInProcess();
@@ -116,8 +132,8 @@ void CSearch::ProcessUrl(std::string entry) {
     // The fetcher goes on with the pages this one leads to while the worker records it.
     if (m_planner) m_planner->PageTaken(scan);
     if (scan && scan->textBytes != 0) {
-        g_PageCrc = scan->checksum;
-        if (IsNewContent() == 1 && !m_stop) {
+        m_state.m_pageList.SetPageCrc(scan->checksum);
+        if (m_state.m_pageList.IsNewContent() == 1 && !m_stop) {
             const LinkContext context = ContextOf(m_request, scan->finalUrl);
             m_strBase = context.base;
             m_page = context.page;
@@ -137,56 +153,97 @@ void CSearch::ProcessUrl(std::string entry) {
     RemoveEntryInProcess();
 }
 
-void CSearch::AddFailed(std::string url) {
+void CCrawlWorker::AddFailed(std::string url) {
     m_failedBytes += sizeof(std::string) + url.size();
-    g_FailedUrls.push_back(std::move(url));
+    m_state.m_failedUrls.push_back(std::move(url));
 }
 
-std::size_t CSearch::CrawlBytes() const { return PageListBytes() + m_queueBytes + m_failedBytes; }
+std::size_t CCrawlWorker::CrawlBytes() const { return m_state.m_pageList.Bytes() + m_queueBytes + m_failedBytes; }
 
-bool CSearch::CheckLimits() {
-    if (m_limits.maxPages > 0 && m_nPages - 1 >= m_limits.maxPages)
+bool CCrawlWorker::CheckLimits(const SearchLimits& limits) {
+    if (limits.maxPages > 0 && m_state.m_nPages - 1 >= limits.maxPages)
         m_limitReached = LimitReached::Pages;
-    else if (m_limits.maxMemoryBytes > 0 && CrawlBytes() > m_limits.maxMemoryBytes)
+    else if (limits.maxMemoryBytes > 0 && CrawlBytes() > limits.maxMemoryBytes)
         m_limitReached = LimitReached::Memory;
     else
         return false;
     // As Cancel with "Save found?" answered Yes: what was found stays, the rest of the queue goes.
-    g_UrlList.clear();
+    m_state.m_urlQueue.clear();
     m_queueBytes = 0;
     if (m_progress != nullptr) m_progress->SetStatusText(LimitReachedText(m_limitReached));
     return true;
 }
 
-unsigned SearchThreadProc(CSearch* search) {
-    search->m_startEntriesLeft = g_UrlList.size();
-    search->m_limitReached = LimitReached::None;
-    search->m_queueBytes = 0;
-    for (const std::string& entry : g_UrlList) search->m_queueBytes += sizeof(std::string) + entry.size();
-    search->m_failedBytes = 0;
-    for (const std::string& url : g_FailedUrls) search->m_failedBytes += sizeof(std::string) + url.size();
-    while (!search->m_stop && !g_UrlList.empty()) {
-        const std::string entry = g_UrlList.front();
+void CCrawlWorker::Run(const SearchLimits& limits) {
+    UrlQueue& queue = m_state.m_urlQueue;
+    m_startEntriesLeft = queue.size();
+    m_limitReached = LimitReached::None;
+    m_queueBytes = 0;
+    for (const std::string& entry : queue) m_queueBytes += sizeof(std::string) + entry.size();
+    m_failedBytes = 0;
+    for (const std::string& url : m_state.m_failedUrls) m_failedBytes += sizeof(std::string) + url.size();
+    while (!m_stop && !queue.empty()) {
+        const std::string entry = queue.front();
         try {
-            search->ProcessUrl(entry);
+            ProcessUrl(entry);
         } catch (const std::exception&) {
             // Out of memory in the link rules, say: the page is given up like a
             // page that failed, and the crawl goes on rather than ending the program.
-            if (!search->m_stop) {
-                search->AddFailed(WithoutMarks(entry));
-                search->RemoveEntryInProcess();
+            if (!m_stop) {
+                AddFailed(WithoutMarks(entry));
+                RemoveEntryInProcess();
             }
         }
-        if (search->m_stop) break;
-        ++search->m_nPages;
-        search->ReportCounters();
-        if (search->CheckLimits()) break;
+        if (m_stop) break;
+        ++m_state.m_nPages;
+        ReportCounters();
+        if (CheckLimits(limits)) break;
     }
-    // Nothing more will be asked for: what is still under way ends now.
-    search->m_Session->EndSearch();
-    const bool finished = !search->m_stop;
-    if (finished) search->ReportCounters();
-    search->m_running = false;
-    if (finished && search->m_progress != nullptr) search->m_progress->SearchFinished();
-    return 0;
+}
+
+const PageContext& CCrawlWorker::CurrentPage() {
+    if (m_page) return *m_page;
+    // Called without a page set up by the worker: the entry in process is the page.
+    m_entryPage = PageContextOfEntry(m_state.m_urlQueue.front());
+    return m_entryPage;
+}
+
+void CCrawlWorker::Record(const LinkDecision& decision) {
+    LinkDecision copy = decision;
+    Record(std::move(copy));
+}
+
+void CCrawlWorker::Record(LinkDecision&& decision) {
+    // The page it leads to first: the hit may take the URL's text over.
+    std::string page;
+    if (decision.followLength != 0 && !decision.repeated) page = std::string(decision.Follow());
+    if (decision.hits != 0) {
+        m_state.m_pageList.AddHit(m_state.m_urlQueue.front(), std::move(decision.url));
+        m_state.m_nHits += static_cast<std::int32_t>(decision.hits);
+    }
+    // A page linked to again was added at its first link: it is known now.
+    if (page.empty() || m_state.m_pageList.AddPage(page) != 1) return;
+    std::string entry = m_strBase.empty() ? std::move(page) : "-" + page;
+    m_queueBytes += sizeof(std::string) + entry.size();
+    m_state.m_urlQueue.insert(m_state.m_urlQueue.begin() + 1, std::move(entry));
+}
+
+void CCrawlWorker::ExtractLinks(const std::string& content) {
+    if (m_stop || m_state.m_urlQueue.empty()) return;
+    const CrawlRules& rules = *m_rules;
+    const LinkContext context{CurrentPage(), m_bRecursive, m_strBase};
+    ForEachLinkDecision(content, context, rules, &m_stop, [this](LinkDecision&& decision) {
+        Record(std::move(decision));
+        return true;
+    });
+}
+
+void CCrawlWorker::HandleLink(std::string link) {
+    if (m_stop || m_state.m_urlQueue.empty()) return;
+    Record(DecideLink(link, LinkContext{CurrentPage(), m_bRecursive, m_strBase}, *m_rules));
+}
+
+void CCrawlWorker::ClassifyLink(std::string url) {
+    if (m_stop || m_state.m_urlQueue.empty()) return;
+    Record(DecideClassified(url, LinkContext{CurrentPage(), m_bRecursive, m_strBase}, *m_rules));
 }

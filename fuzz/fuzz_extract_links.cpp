@@ -20,7 +20,6 @@
 #include "crawl/QueueEntry.h"
 #include "crawl/Search.h"
 #include "crawl/Url.h"
-#include "fuzz/CrawlGlobals.h"
 #include "fuzz/FuzzCheck.h"
 #include "project/AsciiText.h"
 
@@ -31,12 +30,12 @@ bool StartsHttp(std::string_view url) {
     return upper.starts_with("HTTP://") || upper.starts_with("HTTPS://");
 }
 
-void CheckQueue(const std::string& entry, bool baseInForce) {
-    Require(!g_UrlList.empty() && g_UrlList.front() == entry, "the page in process stays entry 0", entry);
+void CheckQueue(const UrlQueue& queue, const std::string& entry, bool baseInForce) {
+    Require(!queue.empty() && queue.front() == entry, "the page in process stays entry 0", entry);
     const std::string host = PageContextOfEntry(entry).host;
     std::unordered_set<std::string> pages;
-    for (std::size_t i = 1; i < g_UrlList.size(); ++i) {
-        std::string_view queued = g_UrlList[i];
+    for (std::size_t i = 1; i < queue.size(); ++i) {
+        std::string_view queued = queue[i];
         Require(queued.starts_with('-') == baseInForce, "a found page is marked \"-\" exactly under a base", queued);
         if (baseInForce) queued.remove_prefix(1);
         Require(StartsHttp(queued), "a found page is an http(s) URL", queued);
@@ -70,29 +69,32 @@ void CheckLinkValues(const std::string& page) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static CSearch search{std::unique_ptr<IPageFetcher>{}};
-    ResetCrawlGlobals();
+    // A search of its own for every input, so that what one input found does
+    // not decide what the next finds.
+    CSearch search{std::unique_ptr<IPageFetcher>{}};
+    ProjectData project;
 
     FuzzedDataProvider in(data, size);
     const std::uint8_t flags = in.ConsumeIntegral<std::uint8_t>();
     const std::string entry = in.ConsumeRandomLengthString(256);
-    for (int n = flags & 3; n > 0; --n) g_ResourcePatterns.push_back(in.ConsumeRandomLengthString(16));
-    if ((flags & 4) != 0) g_ExcludeList.push_back("!" + in.ConsumeRandomLengthString(16));
-    g_AllLinks = (flags & 8) != 0 ? 1 : 0;
+    for (int n = flags & 3; n > 0; --n) project.m_resourcePatterns.push_back(in.ConsumeRandomLengthString(16));
+    if ((flags & 4) != 0) project.m_urlList.push_back("!" + in.ConsumeRandomLengthString(16));
+    project.m_allLinks = (flags & 8) != 0 ? 1 : 0;
+    search.OpenSearch(project, nullptr, nullptr);
 
     // The crawl mode as the worker takes it from the entry; a "-" entry keeps
     // whatever base the page that found it had.
+    CCrawlWorker& worker = search.Worker();
     const QueueEntry parsed = ParseQueueEntry(entry);
-    search.m_bRecursive = parsed.recursive;
-    search.m_strBase = parsed.keepsBase ? in.ConsumeRandomLengthString(64) : std::string();
-    if (parsed.plus) search.m_strBase = BaseOfPlusEntry(parsed.url);
-    search.m_nHits = 0;
+    worker.m_bRecursive = parsed.recursive;
+    worker.m_strBase = parsed.keepsBase ? in.ConsumeRandomLengthString(64) : std::string();
+    if (parsed.plus) worker.m_strBase = BaseOfPlusEntry(parsed.url);
 
-    g_UrlList.push_back(entry);
+    UrlQueue& queue = search.State().m_urlQueue;
+    queue = {entry};
     const std::string page = in.ConsumeRemainingBytesAsString();
-    search.ExtractLinks(page);
-    CheckQueue(entry, !search.m_strBase.empty());
+    worker.ExtractLinks(page);
+    CheckQueue(queue, entry, !worker.m_strBase.empty());
     CheckLinkValues(page);
-    ResetCrawlGlobals();
     return 0;
 }

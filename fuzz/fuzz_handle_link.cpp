@@ -12,7 +12,6 @@
 #include "crawl/QueueEntry.h"
 #include "crawl/Search.h"
 #include "crawl/Url.h"
-#include "fuzz/CrawlGlobals.h"
 #include "fuzz/FuzzCheck.h"
 #include "project/AsciiText.h"
 
@@ -31,26 +30,26 @@ constexpr std::string_view kPages[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static CSearch search{std::unique_ptr<IPageFetcher>{}};
-    ResetCrawlGlobals();
+    CSearch search{std::unique_ptr<IPageFetcher>{}};
+    ProjectData project;
 
     FuzzedDataProvider in(data, size);
     const std::uint8_t flags = in.ConsumeIntegral<std::uint8_t>();
     const std::string page(kPages[flags & 3]);
-    g_AllLinks = (flags & 4) != 0 ? 1 : 0;
-    search.m_bRecursive = true;
-    search.m_strBase = (flags & 8) != 0 ? BaseOfPlusEntry(WithoutMarks(page)) : std::string();
-    search.m_nHits = 0;
-    g_UrlList.push_back(page);
+    project.m_allLinks = (flags & 4) != 0 ? 1 : 0;
+    search.OpenSearch(project, nullptr, nullptr);
+    CCrawlWorker& worker = search.Worker();
+    worker.m_strBase = (flags & 8) != 0 ? BaseOfPlusEntry(WithoutMarks(page)) : std::string();
+    UrlQueue& queue = search.State().m_urlQueue;
+    queue = {page};
 
     // One link a run: every mutation lands in the link that is checked.
-    search.HandleLink(in.ConsumeRemainingBytesAsString());
+    worker.HandleLink(in.ConsumeRemainingBytesAsString());
 
-    for (std::size_t i = 1; i < g_UrlList.size(); ++i) {
-        std::string_view queued = g_UrlList[i];
+    for (std::size_t i = 1; i < queue.size(); ++i) {
+        std::string_view queued = queue[i];
         if (queued.starts_with('-')) queued.remove_prefix(1);
         Require(EqualsNoCase(HostOf(queued), kHost), "nothing on another host is queued", queued);
     }
-    ResetCrawlGlobals();
     return 0;
 }

@@ -45,12 +45,6 @@ void EnterFreshDirectory() {
     std::atexit(RemoveDirectory);
 }
 
-void ClearProject() {
-    g_UrlList.clear();
-    g_ResourcePatterns.clear();
-    g_AllLinks = 0;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -64,23 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         Require(static_cast<bool>(out), "the input can be written");
     }
-    ClearProject();
-    if (!LoadProject(kName)) {
-        ClearProject();
-        return 0;
-    }
-    const StringList patterns = g_ResourcePatterns;
-    const UrlQueue urls = g_UrlList;
-    const int allLinks = g_AllLinks;
+    ProjectData loaded;
+    if (!LoadProject(kName, loaded)) return 0;
 
-    Require(SaveProject(kName), "a loaded project saves");
-    ClearProject();
-    g_AllLinks = allLinks == 1 ? 0 : 1;  // the flag must come from the file, not stay over
-    Require(LoadProject(kName), "a saved project loads");
-    Require(g_AllLinks == allLinks, "the all-links flag comes back");
-    Require(g_ResourcePatterns == patterns, "the patterns come back");
-    Require(g_UrlList == urls, "the entries come back");
-    // Lists still held after a run would make libFuzzer search the heap for a leak.
-    ClearProject();
+    Require(SaveProject(kName, loaded), "a loaded project saves");
+    ProjectData again;
+    again.m_allLinks = loaded.m_allLinks == 1 ? 0 : 1;  // the flag must come from the file, not stay over
+    Require(LoadProject(kName, again), "a saved project loads");
+    Require(again.m_allLinks == loaded.m_allLinks, "the all-links flag comes back");
+    Require(again.m_resourcePatterns == loaded.m_resourcePatterns, "the patterns come back");
+    Require(again.m_urlList == loaded.m_urlList, "the entries come back");
     return 0;
 }

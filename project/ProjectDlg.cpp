@@ -26,7 +26,6 @@
 #include "project/ProjectData.h"
 #include "project/ProjectFile.h"
 #include "project/UrlEntry.h"
-#include "results/ResultsDlg.h"
 
 namespace {
 
@@ -59,7 +58,7 @@ const char* const kDocuments[] = {
 
 // List items keep the entry's own bytes beside the displayed text, so that
 // entries which do not survive the trip through the display encoding still
-// find their twin in g_UrlList or g_ResourcePatterns.
+// find their twin in the project's entries or patterns.
 std::string ItemText(const QListWidgetItem* item) {
     const QByteArray raw = item->data(Qt::UserRole).toByteArray();
     return std::string(raw.constData(), static_cast<std::size_t>(raw.size()));
@@ -143,7 +142,7 @@ bool SameProjectFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-CProjectDlg::CProjectDlg(QWidget* parent) : QDialog(parent) {
+CProjectDlg::CProjectDlg(ProjectData& project, QWidget* parent) : QDialog(parent), m_project(project) {
     setWindowTitle(QStringLiteral("velmor Netzspurer"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -367,14 +366,14 @@ void CProjectDlg::OnInitDialog() {
     // Decided once: a results page that appears later needs a new run of the editor.
     m_btnShowResults->setEnabled(ResultsPageOpens(m_strName));
 
-    const bool loaded = LoadProject(m_strName);
-    for (const std::string& entry : g_UrlList) InsertSorted(m_lstUrls, entry);
-    for (const std::string& pattern : g_ResourcePatterns) InsertSorted(m_lstPatterns, pattern);
+    const bool loaded = LoadProject(m_strName, m_project);
+    for (const std::string& entry : m_project.m_urlList) InsertSorted(m_lstUrls, entry);
+    for (const std::string& pattern : m_project.m_resourcePatterns) InsertSorted(m_lstPatterns, pattern);
     if (!loaded)
         AppMessageBox().Show("Project file missing!", "Error", MsgIcon::Stop, MsgButtons::Ok);
 
-    m_chkAllLinks->setChecked(g_AllLinks == 1);
-    EnableResourceControls(g_AllLinks == 0);
+    m_chkAllLinks->setChecked(m_project.m_allLinks == 1);
+    EnableResourceControls(m_project.m_allLinks == 0);
     m_lstUrls->setFocus();
 }
 
@@ -447,7 +446,7 @@ void CProjectDlg::OnUrlAdd() {
         return;
     }
     if (!ListHoldsNoCase(m_lstUrls, trimmed)) {
-        g_UrlList.push_back(trimmed);
+        m_project.m_urlList.push_back(trimmed);
         InsertSorted(m_lstUrls, trimmed);
     }
     m_edtUrl->clear();
@@ -458,11 +457,11 @@ void CProjectDlg::OnUrlUpdate() {
     if (!item) return;
     const std::string old = ItemText(item);
     RemoveItem(m_lstUrls, item);
-    EraseFirst(g_UrlList, old);
+    EraseFirst(m_project.m_urlList, old);
     // Taken as it stands: Update is the way to keep blanks or an entry that
     // Add would refuse.
     const std::string text = FromQt(m_edtUrl->text());
-    g_UrlList.push_back(text);
+    m_project.m_urlList.push_back(text);
     InsertSorted(m_lstUrls, text);
 }
 
@@ -471,12 +470,12 @@ void CProjectDlg::OnUrlDelete() {
     if (!item) return;
     const std::string old = ItemText(item);
     RemoveItem(m_lstUrls, item);
-    EraseFirst(g_UrlList, old);
+    EraseFirst(m_project.m_urlList, old);
     m_edtUrl->clear();
 }
 
 void CProjectDlg::OnUrlDeleteAll() {
-    g_UrlList.clear();
+    m_project.m_urlList.clear();
     ClearList(m_lstUrls);
 }
 
@@ -488,7 +487,7 @@ void CProjectDlg::OnSelChangePatterns() {
 
 void CProjectDlg::AddPattern(const std::string& pattern) {
     if (ListHoldsNoCase(m_lstPatterns, pattern)) return;
-    g_ResourcePatterns.push_back(pattern);
+    m_project.m_resourcePatterns.push_back(pattern);
     InsertSorted(m_lstPatterns, pattern);
 }
 
@@ -503,9 +502,9 @@ void CProjectDlg::OnPatternUpdate() {
     if (QListWidgetItem* item = SelectedItem(m_lstPatterns)) {
         const std::string old = ItemText(item);
         RemoveItem(m_lstPatterns, item);
-        EraseFirst(g_ResourcePatterns, old);
+        EraseFirst(m_project.m_resourcePatterns, old);
         const std::string text = FromQt(m_edtPattern->text());
-        g_ResourcePatterns.push_back(text);
+        m_project.m_resourcePatterns.push_back(text);
         InsertSorted(m_lstPatterns, text);
     }
     m_edtPattern->clear();
@@ -516,12 +515,12 @@ void CProjectDlg::OnPatternDelete() {
     if (!item) return;
     const std::string old = ItemText(item);
     RemoveItem(m_lstPatterns, item);
-    EraseFirst(g_ResourcePatterns, old);
+    EraseFirst(m_project.m_resourcePatterns, old);
     m_edtPattern->clear();
 }
 
 void CProjectDlg::OnPatternDeleteAll() {
-    g_ResourcePatterns.clear();
+    m_project.m_resourcePatterns.clear();
     ClearList(m_lstPatterns);
 }
 
@@ -535,17 +534,17 @@ void CProjectDlg::OnExtensionAll(QComboBox* box) {
 }
 
 void CProjectDlg::OnAllLinks() {
-    if (g_AllLinks == 1) {
-        g_AllLinks = 0;
+    if (m_project.m_allLinks == 1) {
+        m_project.m_allLinks = 0;
         EnableResourceControls(true);
     } else {
-        g_AllLinks = 1;
-        g_ResourcePatterns.clear();
+        m_project.m_allLinks = 1;
+        m_project.m_resourcePatterns.clear();
         ClearList(m_lstPatterns);
         EnableResourceControls(false);
     }
     // The flag rules; the box only shows it.
-    m_chkAllLinks->setChecked(g_AllLinks == 1);
+    m_chkAllLinks->setChecked(m_project.m_allLinks == 1);
 }
 
 void CProjectDlg::OnSearch() {
@@ -554,7 +553,7 @@ void CProjectDlg::OnSearch() {
                              MsgIcon::Information, MsgButtons::Ok);
         return;
     }
-    if (!SaveProject(m_strName)) {
+    if (!SaveProject(m_strName, m_project)) {
         AppMessageBox().Show("Could not create project file!", "Error", MsgIcon::Stop,
                              MsgButtons::Ok);
         done(QDialog::Rejected);
@@ -569,16 +568,14 @@ void CProjectDlg::OnSaveCancel() {
                              MsgIcon::Information, MsgButtons::Ok);
         return;
     }
-    if (!SaveProject(m_strName))
+    if (!SaveProject(m_strName, m_project))
         AppMessageBox().Show("Could not create project file!", "Error", MsgIcon::Stop,
                              MsgButtons::Ok);
     done(QDialog::Rejected);
 }
 
 void CProjectDlg::OnShowResults() {
-    CResultsDlg viewer;
-    viewer.m_strPage = m_strName + ".htm";
-    viewer.exec();
+    if (m_showResultsPage) m_showResultsPage(m_strName + ".htm");
 }
 
 void CProjectDlg::reject() {

@@ -1,6 +1,7 @@
 #pragma once
 // The project editor: name, start URL entries and resource patterns of the open
-// project. It edits g_UrlList, g_ResourcePatterns and g_AllLinks in place.
+// project. It edits the open project's data in place.
+#include <functional>
 #include <string>
 
 #include <QDialog>
@@ -12,16 +13,20 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+struct ProjectData;
 
 class CProjectDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CProjectDlg(QWidget* parent = nullptr);
+    // Edits `project`, which the caller has emptied and which outlives the dialog.
+    explicit CProjectDlg(ProjectData& project, QWidget* parent = nullptr);
 
     // Set by the caller before the run ("NEW" for a new project); read back
     // after "Search", since the name field may have renamed the project.
     std::string m_strName;
+    // "Show old results" shows the project's results page through this, when set.
+    std::function<void(const std::string& page)> m_showResultsPage;
 
     void setVisible(bool visible) override;
 
@@ -33,6 +38,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    ProjectData& m_project;
     void CreateControls();
     void SetTabOrder();
     void FillComboBoxes();

@@ -82,19 +82,19 @@ StringList SplitLines(std::string_view bytes) {
     return lines;
 }
 
-std::string ProjectFileText() {
+std::string ProjectFileText(const ProjectData& project) {
     std::string text;
     auto addLine = [&text](std::string_view line) {
         text.append(line);
         text.append(kLineEnd);
     };
-    if (g_AllLinks == 1) {
+    if (project.m_allLinks == 1) {
         addLine(kAllLinksMarker);
     } else {
-        for (const std::string& pattern : g_ResourcePatterns) addLine(pattern);
+        for (const std::string& pattern : project.m_resourcePatterns) addLine(pattern);
     }
     addLine(kUrlSectionMarker);
-    for (const std::string& entry : g_UrlList) addLine(entry);
+    for (const std::string& entry : project.m_urlList) addLine(entry);
     return text;
 }
 
@@ -152,38 +152,38 @@ bool CheckName(const std::string& name, IMessageBox& box, bool mayRecheck) {
 
 }  // namespace
 
-bool LoadProject(const std::string& name) {
+bool LoadProject(const std::string& name, ProjectData& project) {
     if (IsNewProjectName(name)) return true;
 
     std::string bytes;
     if (!ReadWholeFile(ProjectFileName(name), bytes)) return false;
     const StringList lines = SplitLines(bytes);
     if (lines.empty()) {
-        g_AllLinks = 0;
+        project.m_allLinks = 0;
         return false;
     }
 
     std::size_t i = 0;
     if (lines[0] == kAllLinksMarker) {
-        g_AllLinks = 1;
+        project.m_allLinks = 1;
         // Patterns are not used while every link is reported; anything stored
         // before the URL section is skipped.
         i = 1;
         while (i < lines.size() && lines[i] != kUrlSectionMarker) ++i;
     } else {
-        g_AllLinks = 0;
+        project.m_allLinks = 0;
         // A file without its URL section keeps the patterns read so far: the
         // editor shows them and a later save writes them back.
-        while (i < lines.size() && lines[i] != kUrlSectionMarker) g_ResourcePatterns.push_back(lines[i++]);
+        while (i < lines.size() && lines[i] != kUrlSectionMarker) project.m_resourcePatterns.push_back(lines[i++]);
     }
     if (i == lines.size()) return false;
 
-    for (++i; i < lines.size(); ++i) g_UrlList.push_back(lines[i]);
+    for (++i; i < lines.size(); ++i) project.m_urlList.push_back(lines[i]);
     return true;
 }
 
-bool SaveProject(const std::string& name) {
-    return WriteFileAtomically(ProjectFileName(name), ProjectFileText());
+bool SaveProject(const std::string& name, const ProjectData& project) {
+    return WriteFileAtomically(ProjectFileName(name), ProjectFileText(project));
 }
 
 bool ResultsPageOpens(const std::string& name) { return ReadableFileError(ResultsFileName(name)) == 0; }

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "crawl/CrawlState.h"
+#include "crawl/PageList.h"
 #include "project/AsciiText.h"
 #include "project/AtomicFile.h"
 #include "project/ByteSink.h"

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "ui/MessageBox.h"
-#include "crawl/CrawlState.h"
+#include "crawl/PageList.h"
 #include "project/AtomicFile.h"
 #include "project/ByteSink.h"
 

@@ -32,7 +32,7 @@ QPixmap WarningBar(int width) {
 }
 }  // namespace
 
-CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
+CUrlErrorDlg::CUrlErrorDlg(CrawlState& state, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("velmor Netzspurer"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -61,9 +61,9 @@ CUrlErrorDlg::CUrlErrorDlg(QWidget* parent) : QDialog(parent) {
 
     // Done here rather than when shown: once the dialog exists the failures are
     // its own, even if it never reaches the screen.
-    for (const std::string& url : g_FailedUrls) m_list->addItem(ToQt(url));
-    g_FailedUrls.clear();
+    for (const std::string& url : state.m_failedUrls) m_list->addItem(ToQt(url));
+    state.m_failedUrls.clear();
     // Pages a site's robots.txt kept the crawler off, with that reason.
-    for (const std::string& url : g_SkippedUrls) m_list->addItem(ToQt(std::string(kSkippedByRobots) + url));
-    g_SkippedUrls.clear();
+    for (const std::string& url : state.m_skippedUrls) m_list->addItem(ToQt(std::string(kSkippedByRobots) + url));
+    state.m_skippedUrls.clear();
 }

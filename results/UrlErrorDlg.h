@@ -1,7 +1,9 @@
 #pragma once
-// Lists the URLs that failed during the search and empties g_FailedUrls, so
-// that a later run lists only what failed after this one.
+// Lists the URLs that failed during the search, and those skipped, and empties
+// both lists, so that a later run lists only what failed after this one.
 #include <QDialog>
+
+struct CrawlState;
 
 class CReadOnlyList;
 class QLabel;
@@ -10,8 +12,8 @@ class QPushButton;
 class CUrlErrorDlg : public QDialog {
     Q_OBJECT
 public:
-    // Takes over g_FailedUrls at once: it is empty when this returns.
-    explicit CUrlErrorDlg(QWidget* parent = nullptr);
+    // Takes over the failed and skipped URLs of `state` at once: both are empty when this returns.
+    explicit CUrlErrorDlg(CrawlState& state, QWidget* parent = nullptr);
 
 private:
     QLabel* m_picWarning = nullptr;

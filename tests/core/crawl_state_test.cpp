@@ -5,23 +5,19 @@
 #include <string>
 
 #include "crawl/Checksum.h"
-#include "crawl/CrawlState.h"
+#include "crawl/PageList.h"
 
 namespace {
 
-StringList PageUrls() {
-    StringList urls;
-    for (PageRecord* r = g_PageList; r != nullptr; r = r->next) urls.push_back(r->url);
-    return urls;
-}
-
 class CrawlStateTest : public ::testing::Test {
 protected:
-    void SetUp() override { TearDown(); }
-    void TearDown() override {
-        FreePageList();
-        g_PageCrc = 0;
+    StringList PageUrls() const {
+        StringList urls;
+        for (const PageRecord* r = list.Head(); r != nullptr; r = r->next) urls.push_back(r->url);
+        return urls;
     }
+
+    CPageList list;
 };
 
 }  // namespace
@@ -49,24 +45,24 @@ TEST_F(CrawlStateTest, AddPageKeepsOneRecordPerUrlIgnoringSchemeAndHostCaseAndMa
         {"http://host/a.htm/", 1}, {"http://host/a.htm?x", 1},  // slash and query make other pages
         {"https://host/a.htm", 1},
     };
-    for (const auto& [url, expected] : steps) EXPECT_EQ(AddPage(url), expected) << url;
+    for (const auto& [url, expected] : steps) EXPECT_EQ(list.AddPage(url), expected) << url;
     EXPECT_EQ(PageUrls(), (StringList{"http://host/a.htm", "http://host/A.htm", "http://host/a.htm/",
                                       "http://host/a.htm?x", "https://host/a.htm"}));
 }
 
 TEST_F(CrawlStateTest, AddHitAppendsMissingRecordAndStoresEachHitOnce) {
-    AddPage("http://host/first.htm");
-    g_PageCrc = 5;
-    AddHit("+http://host/second.htm", "http://host/x.zip");
-    g_PageCrc = 7;
-    AddHit("http://HOST/second.htm", "HTTP://HOST/x.zip");
+    list.AddPage("http://host/first.htm");
+    list.SetPageCrc(5);
+    list.AddHit("+http://host/second.htm", "http://host/x.zip");
+    list.SetPageCrc(7);
+    list.AddHit("http://HOST/second.htm", "HTTP://HOST/x.zip");
     ASSERT_EQ(PageUrls(), (StringList{"http://host/first.htm", "http://host/second.htm"}));
-    PageRecord* second = g_PageList->next;
+    const PageRecord* second = list.Head()->next;
     EXPECT_EQ(second->hits, (StringList{"http://host/x.zip"}));
     EXPECT_EQ(second->crc, 5u) << "the checksum moves only when a hit is added";
-    AddHit("!http://host/second.htm", "http://host/y.zip");
+    list.AddHit("!http://host/second.htm", "http://host/y.zip");
     EXPECT_EQ(second->crc, 7u);
-    EXPECT_EQ(g_PageList->crc, 0u);
+    EXPECT_EQ(list.Head()->crc, 0u);
 }
 
 TEST_F(CrawlStateTest, AddHitWithDoublyMarkedEntryEnds) {
@@ -77,71 +73,69 @@ TEST_F(CrawlStateTest, AddHitWithDoublyMarkedEntryEnds) {
         {"*+", {}},
     };
     for (const auto& [entry, pages] : cases) {
-        FreePageList();
-        AddHit(entry, "x.zip");
+        list.Free();
+        list.AddHit(entry, "x.zip");
         EXPECT_EQ(PageUrls(), pages) << entry;
-        if (g_PageList != nullptr) {
-            EXPECT_EQ(g_PageList->hits, StringList{"x.zip"}) << entry;
+        if (list.Head() != nullptr) {
+            EXPECT_EQ(list.Head()->hits, StringList{"x.zip"}) << entry;
         }
     }
 }
 
 TEST_F(CrawlStateTest, IsNewContentFollowsChecksumOfLatestHit) {
-    g_PageCrc = 111;
-    AddPage("http://host/nohits.htm");
-    EXPECT_EQ(IsNewContent(), 1) << "a page that yielded nothing hides no twin";
-    AddHit("http://host/p.htm", "a.zip");
-    EXPECT_EQ(IsNewContent(), 0);
-    g_PageCrc = 222;
-    AddHit("http://host/p.htm", "b.zip");
-    AddHit("http://host/q.htm", "c.zip");
-    g_PageCrc = 111;
-    EXPECT_EQ(IsNewContent(), 1) << "no record carries the first checksum any more";
-    AddHit("http://host/q.htm", "d.zip");
-    EXPECT_EQ(IsNewContent(), 0) << "a checksum given up and taken again counts again";
-    g_PageCrc = 222;
-    EXPECT_EQ(IsNewContent(), 0) << "p still carries it";
-    g_PageCrc = 0;
-    EXPECT_EQ(IsNewContent(), 1);
-    FreePageList();
-    g_PageCrc = 222;
-    EXPECT_EQ(IsNewContent(), 1);
+    list.SetPageCrc(111);
+    list.AddPage("http://host/nohits.htm");
+    EXPECT_EQ(list.IsNewContent(), 1) << "a page that yielded nothing hides no twin";
+    list.AddHit("http://host/p.htm", "a.zip");
+    EXPECT_EQ(list.IsNewContent(), 0);
+    list.SetPageCrc(222);
+    list.AddHit("http://host/p.htm", "b.zip");
+    list.AddHit("http://host/q.htm", "c.zip");
+    list.SetPageCrc(111);
+    EXPECT_EQ(list.IsNewContent(), 1) << "no record carries the first checksum any more";
+    list.AddHit("http://host/q.htm", "d.zip");
+    EXPECT_EQ(list.IsNewContent(), 0) << "a checksum given up and taken again counts again";
+    list.SetPageCrc(222);
+    EXPECT_EQ(list.IsNewContent(), 0) << "p still carries it";
+    list.SetPageCrc(0);
+    EXPECT_EQ(list.IsNewContent(), 1);
+    list.Free();
+    list.SetPageCrc(222);
+    EXPECT_EQ(list.IsNewContent(), 1);
 }
 
 TEST_F(CrawlStateTest, ManyPagesKeepOrderAndAreFoundIgnoringHostCase) {
     constexpr int kPages = 5000;
     for (int i = 0; i < kPages; ++i) {
-        g_PageCrc = static_cast<std::uint32_t>(i + 1);
-        AddHit("http://host/p" + std::to_string(i) + ".htm", "x.zip");
+        list.SetPageCrc(static_cast<std::uint32_t>(i + 1));
+        list.AddHit("http://host/p" + std::to_string(i) + ".htm", "x.zip");
     }
     StringList urls = PageUrls();
     ASSERT_EQ(urls.size(), static_cast<std::size_t>(kPages));
     for (int i = 0; i < kPages; ++i) {
         ASSERT_EQ(urls[static_cast<std::size_t>(i)], "http://host/p" + std::to_string(i) + ".htm");
-        ASSERT_EQ(AddPage("HTTP://HOST/p" + std::to_string(i) + ".htm"), 0) << i;
-        g_PageCrc = static_cast<std::uint32_t>(i + 1);
-        ASSERT_EQ(IsNewContent(), 0) << i;
+        ASSERT_EQ(list.AddPage("HTTP://HOST/p" + std::to_string(i) + ".htm"), 0) << i;
+        list.SetPageCrc(static_cast<std::uint32_t>(i + 1));
+        ASSERT_EQ(list.IsNewContent(), 0) << i;
     }
 }
 
-TEST_F(CrawlStateTest, ListDroppedOrLinkedOnByHandIsFollowed) {
-    g_PageCrc = 9;
-    AddHit("http://host/old.htm", "x.zip");
-    PageRecord* dropped = g_PageList;
-    g_PageList = nullptr;  // dropped without FreePageList
-    EXPECT_EQ(IsNewContent(), 1);
-    EXPECT_EQ(AddPage("http://host/old.htm"), 1);
-    delete dropped;
-
-    auto* extra = new PageRecord;
-    extra->url = "http://host/hand.htm";
-    extra->hits = {"y.zip"};
-    extra->crc = 9;
-    g_PageList->next = extra;
-    EXPECT_EQ(AddPage("HTTP://HOST/hand.htm"), 0);
-    EXPECT_EQ(IsNewContent(), 0);
-    AddHit("http://host/hand.htm", "y.zip");
-    EXPECT_EQ(extra->hits, StringList{"y.zip"});
-    AddPage("http://host/new.htm");
-    EXPECT_EQ(PageUrls(), (StringList{"http://host/old.htm", "http://host/hand.htm", "http://host/new.htm"}));
+// A freed list is filled again from its head, and its indexes know nothing of
+// the records it had; the checksum of the page in process is the page's, not the list's.
+TEST_F(CrawlStateTest, FreedListForgetsItsPagesAndStartsAnew) {
+    list.SetPageCrc(9);
+    list.AddHit("http://host/old.htm", "x.zip");
+    list.AddPage("http://host/other.htm");
+    EXPECT_GT(list.Bytes(), 0u);
+    list.Free();
+    EXPECT_EQ(list.Head(), nullptr);
+    EXPECT_EQ(list.Bytes(), 0u);
+    EXPECT_EQ(list.PageCrc(), 9u);
+    EXPECT_EQ(list.IsNewContent(), 1);
+    EXPECT_FALSE(list.IsKnownPage("http://host/old.htm"));
+    EXPECT_EQ(list.AddPage("http://host/old.htm"), 1);
+    list.AddHit("http://host/new.htm", "y.zip");
+    EXPECT_EQ(list.IsNewContent(), 0);
+    ASSERT_EQ(PageUrls(), (StringList{"http://host/old.htm", "http://host/new.htm"}));
+    EXPECT_EQ(list.Head()->next->hits, StringList{"y.zip"});
 }

@@ -14,6 +14,7 @@
 #include "crawl/Search.h"
 #include "project/ProjectData.h"
 #include "results/ReportWriter.h"
+#include "results/SearchResults.h"
 #include "support/RecordingProgress.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
@@ -31,14 +32,6 @@ struct Outcome {
     FetchStats stats;
 };
 
-void ResetCrawlState() {
-    g_UrlList.clear();
-    g_ExcludeList.clear();
-    g_FailedUrls.clear();
-    FreePageList();
-    g_PageCrc = 0;
-}
-
 // Small enough that a page without end fails soon.
 FetchLimits TestLimits() {
     FetchLimits limits;
@@ -46,30 +39,33 @@ FetchLimits TestLimits() {
     return limits;
 }
 
-Outcome Crawl(int connections, const std::vector<std::string>& entries, const StringList& patterns) {
-    ResetCrawlState();
-    g_ResourcePatterns = patterns;
-    g_AllLinks = 0;
-    g_UrlList.assign(entries.begin(), entries.end());
+ProjectData Project(const StringList& entries, const StringList& patterns) {
+    ProjectData project;
+    project.m_urlList = entries;
+    project.m_resourcePatterns = patterns;
+    return project;
+}
+
+Outcome Crawl(int connections, const StringList& entries, const StringList& patterns) {
     CSearch search(connections, TestLimits());
     RecordingProgress progress;
     ScriptedMessageBox box;
     progress.search = &search;
-    search.OpenSearch(&progress, &box);
+    search.OpenSearch(Project(entries, patterns), &progress, &box);
     EXPECT_TRUE(search.Start());
     progress.WaitFinished();
     search.Stop();
 
+    const CrawlState& state = search.State();
     Outcome out;
-    WriteReport("r.htm", g_PageList, box, 0);
+    WriteReport("r.htm", state.m_pageList.Head(), box, 0);
     out.report = ReadFileBytes("r.htm");
-    out.pages = search.m_nPages;
-    out.hits = search.m_nHits;
-    out.bytes = search.m_nBytes;
-    out.failed = g_FailedUrls;
+    out.pages = state.m_nPages;
+    out.hits = state.m_nHits;
+    out.bytes = state.m_nBytes;
+    out.failed = state.m_failedUrls;
     out.opened = progress.Opened();
     out.stats = search.FetchStatistics();
-    ResetCrawlState();
     return out;
 }
 
@@ -146,7 +142,7 @@ TEST_F(FetchAheadTest, ResultsAreTheSameWithAnyNumberOfConnections) {
     }
     const struct {
         const char* name;
-        std::vector<std::string> entries;
+        StringList entries;
         StringList patterns;
     } projects[] = {
         {"whole site", {U("/p0.htm")}, {".ZIP"}},
@@ -180,14 +176,11 @@ TEST_F(FetchAheadTest, StopEndsAFetchedAheadCrawlAndKeepsAWholeReport) {
         });
     }
     slow.Start();
-    ResetCrawlState();
-    g_ResourcePatterns = {".ZIP"};
-    g_UrlList = {slow.Url("/s0.htm")};
     CSearch search(6);
     RecordingProgress progress;
     ScriptedMessageBox box;
     progress.search = &search;
-    search.OpenSearch(&progress, &box);
+    search.OpenSearch(Project({slow.Url("/s0.htm")}, {".ZIP"}), &progress, &box);
     ASSERT_TRUE(search.Start());
     progress.WaitUntil([](const std::vector<Event>& events) {
         return std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::Opened; }) >= 10;
@@ -198,8 +191,7 @@ TEST_F(FetchAheadTest, StopEndsAFetchedAheadCrawlAndKeepsAWholeReport) {
     EXPECT_FALSE(progress.Finished());
     EXPECT_GT(search.FetchStatistics().fetchedAhead, 0u);
 
-    search.m_strReportFile = "kept.htm";
-    EXPECT_EQ(search.CancelKeep(), 1);
+    EXPECT_EQ(KeepFound(search, "kept.htm", box), 1);
     const std::string report = ReadFileBytes("kept.htm");
     EXPECT_TRUE(report.ends_with("</font></body></html>"));
     // Every page whose links were handled before the stop has its hit in the report;
@@ -210,7 +202,6 @@ TEST_F(FetchAheadTest, StopEndsAFetchedAheadCrawlAndKeepsAWholeReport) {
         const std::string hit = slow.Url("/f" + number.substr(0, number.find('.')) + ".zip");
         EXPECT_NE(report.find(hit), std::string::npos) << opened[i];
     }
-    ResetCrawlState();
 }
 
 // A page of many thousand new links keeps the planner walking through them
@@ -226,14 +217,11 @@ TEST_F(FetchAheadTest, StopEndsACrawlBelowAPageOfManyLinks) {
         res.set_content("<a href=\"" + req.path + ".zip\">", "text/html");
     });
     many.Start();
-    ResetCrawlState();
-    g_ResourcePatterns = {".ZIP"};
-    g_UrlList = {many.Url("/index.htm")};
     CSearch search(6);
     RecordingProgress progress;
     ScriptedMessageBox box;
     progress.search = &search;
-    search.OpenSearch(&progress, &box);
+    search.OpenSearch(Project({many.Url("/index.htm")}, {".ZIP"}), &progress, &box);
     ASSERT_TRUE(search.Start());
     progress.WaitUntil([](const std::vector<Event>& events) {
         return std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::Opened; }) >= 5;
@@ -241,10 +229,8 @@ TEST_F(FetchAheadTest, StopEndsACrawlBelowAPageOfManyLinks) {
     search.Stop();
     EXPECT_FALSE(search.IsRunning());
     EXPECT_FALSE(progress.AnyAfterStop());
-    search.m_strReportFile = "kept.htm";
-    EXPECT_EQ(search.CancelKeep(), 1);
+    EXPECT_EQ(KeepFound(search, "kept.htm", box), 1);
     EXPECT_TRUE(ReadFileBytes("kept.htm").ends_with("</font></body></html>"));
-    ResetCrawlState();
 }
 
 }  // namespace

@@ -15,25 +15,23 @@ namespace {
 // non-empty value is recorded as a hit "http://h/" + value and counted once.
 class LinkExtractionTest : public ::testing::Test {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override {
-        Reset();
-        g_UrlList.clear();
-        g_AllLinks = 0;
-    }
+    // A fresh search with "All links" on, the page "*http://h/" in process.
     void Reset() {
-        FreePageList();
-        g_UrlList = {"*http://h/"};
-        g_AllLinks = 1;
-        search.m_nHits = 0;
-        search.m_bRecursive = false;
+        ProjectData project;
+        project.m_urlList = {"*http://h/"};
+        project.m_allLinks = 1;
+        search = std::make_unique<CSearch>(std::unique_ptr<IPageFetcher>{});
+        search->OpenSearch(project, nullptr, nullptr);
+        search->Worker().m_bRecursive = false;
     }
+    void SetUp() override { Reset(); }
     StringList Values() const {
         StringList values;
-        for (const std::string& hit : g_PageList ? g_PageList->hits : StringList{}) values.push_back(hit.substr(9));
+        const PageRecord* page = search->State().m_pageList.Head();
+        for (const std::string& hit : page ? page->hits : StringList{}) values.push_back(hit.substr(9));
         return values;
     }
-    CSearch search{std::unique_ptr<IPageFetcher>{}};
+    std::unique_ptr<CSearch> search;
 };
 
 }  // namespace
@@ -91,9 +89,9 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
     };
     for (const auto& [page, values] : cases) {
         Reset();
-        search.ExtractLinks(page);
+        search->Worker().ExtractLinks(page);
         EXPECT_EQ(Values(), values) << page;
-        EXPECT_EQ(search.m_nHits, static_cast<int>(values.size())) << page;
+        EXPECT_EQ(search->State().m_nHits, static_cast<int>(values.size())) << page;
     }
 }
 
@@ -120,9 +118,9 @@ TEST_F(LinkExtractionTest, RepeatedLinksAreAllHandedOnInOrder) {
         expected.push_back("f" + std::to_string(i) + ".zip");
         page += "<p>filler</p><a class=\"c\" href=\"" + expected.back() + "\">x</a>";
     }
-    search.ExtractLinks(page + R"(<a href="f0.zip">)");
+    search->Worker().ExtractLinks(page + R"(<a href="f0.zip">)");
     EXPECT_EQ(Values(), expected);
-    EXPECT_EQ(search.m_nHits, 5001);
+    EXPECT_EQ(search->State().m_nHits, 5001);
 }
 
 TEST(BaseHref, FirstBaseTagWithAnHrefReadAsALink) {

@@ -13,33 +13,39 @@
 
 namespace {
 
-PageRecord* Record(const std::string& url) {
-    for (PageRecord* r = g_PageList; r != nullptr; r = r->next)
-        if (r->url == url) return r;
-    return nullptr;
+ProjectData Rules(StringList patterns, int allLinks = 0) {
+    ProjectData project;
+    project.m_resourcePatterns = std::move(patterns);
+    project.m_allLinks = allLinks;
+    return project;
 }
-
-StringList HitsOf(const std::string& url) { return Record(url) ? Record(url)->hits : StringList{}; }
-StringList Queue() { return StringList(g_UrlList.begin(), g_UrlList.end()); }
 
 class LinkRulesTest : public ::testing::Test {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override { Reset(); }
-    // Leaves `entry` as the page in process, alone in the queue.
-    void Reset(const std::string& entry = "") {
-        g_UrlList.clear();
-        if (!entry.empty()) g_UrlList.push_back(entry);
-        g_ExcludeList.clear();
-        g_ResourcePatterns.clear();
-        g_AllLinks = 0;
-        g_PageCrc = 0;
-        FreePageList();
-        search.m_nHits = 0;
-        search.m_strBase.clear();
-        search.m_bRecursive = true;
+    void SetUp() override { Open(); }
+    // A fresh search whose link rules come from `project` and the exclusion
+    // list `exclusions`, with `entry` as the page in process, alone in the queue.
+    void Open(const std::string& entry = "", const ProjectData& project = {}, const StringList& exclusions = {}) {
+        search = std::make_unique<CSearch>(std::unique_ptr<IPageFetcher>{});
+        State().m_excludeList = exclusions;
+        search->OpenSearch(project, nullptr, nullptr);
+        if (!entry.empty()) State().m_urlQueue = {entry};
     }
-    CSearch search{std::unique_ptr<IPageFetcher>{}};
+    CrawlState& State() { return search->State(); }
+    CCrawlWorker& Worker() { return search->Worker(); }
+
+    const PageRecord* Record(const std::string& url) const {
+        for (const PageRecord* r = search->State().m_pageList.Head(); r != nullptr; r = r->next)
+            if (r->url == url) return r;
+        return nullptr;
+    }
+    StringList HitsOf(const std::string& url) const { return Record(url) ? Record(url)->hits : StringList{}; }
+    StringList Queue() const {
+        const UrlQueue& queue = search->State().m_urlQueue;
+        return StringList(queue.begin(), queue.end());
+    }
+
+    std::unique_ptr<CSearch> search;
 };
 
 }  // namespace
@@ -159,10 +165,9 @@ TEST_F(LinkRulesTest, ResolvesLinksAgainstPage) {
         {"http://host/a/c.htm", "JavaScript:go('x')", "JavaScript:go('x')"},
     };
     for (const Case& c : cases) {
-        Reset(c.page);
-        g_AllLinks = 1;
-        search.m_bRecursive = false;
-        search.HandleLink(c.link);
+        Open(c.page, Rules({}, 1));
+        Worker().m_bRecursive = false;
+        Worker().HandleLink(c.link);
         EXPECT_EQ(HitsOf(c.page[0] == 'h' ? c.page : c.page.substr(1)), StringList{c.expected}) << c.page << " + " << c.link;
     }
 }
@@ -191,15 +196,15 @@ TEST_F(LinkRulesTest, FollowsOnlySameHostPages) {
         {"x" + std::string(kMaxQueuedUrlLength, 'y') + ".htm", ""},
     };
     for (const auto& [link, queued] : cases) {
-        Reset("http://host/a/c.htm");
-        search.HandleLink(link);
+        Open("http://host/a/c.htm");
+        Worker().HandleLink(link);
         StringList expected{"http://host/a/c.htm"};
         if (!queued.empty()) expected.push_back(queued);
         EXPECT_EQ(Queue(), expected) << link;
-        EXPECT_EQ(g_PageList != nullptr, !queued.empty()) << link;
+        EXPECT_EQ(State().m_pageList.Head() != nullptr, !queued.empty()) << link;
     }
-    Reset("http://www.host.com/a/c.htm");
-    search.HandleLink("http://www.host.com");  // ends in a dotted host name, no page extension
+    Open("http://www.host.com/a/c.htm");
+    Worker().HandleLink("http://www.host.com");  // ends in a dotted host name, no page extension
     EXPECT_EQ(Queue().size(), 1u);
 }
 
@@ -207,8 +212,8 @@ TEST_F(LinkRulesTest, FollowsOnlySameHostPages) {
 // the user information once left the cut naming another host, which was queued.
 TEST_F(LinkRulesTest, QuoteInUserInformationLeadsNowhereElse) {
     for (const std::string link : {"http://other\"@host/x.htm", "//other\":pw@HOST/x.htm"}) {
-        Reset("http://host/a/c.htm");
-        search.HandleLink(link);
+        Open("http://host/a/c.htm");
+        Worker().HandleLink(link);
         EXPECT_EQ(Queue(), StringList{"http://host/a/c.htm"}) << link;
         EXPECT_EQ(FollowedEntry(link, PageContextOfEntry("http://host/a/c.htm"), {}, ""), std::nullopt) << link;
     }
@@ -241,12 +246,10 @@ TEST_F(LinkRulesTest, HitsAreRecordedAsNormalisedAndCountedPerPattern) {
          "http://host/a/x" + std::string(kMaxQueuedUrlLength, 'y') + ".zip", 1},
     };
     for (const Case& c : cases) {
-        Reset("+http://host/a/c.htm");
-        g_ResourcePatterns = c.patterns;
-        g_AllLinks = c.allLinks;
-        search.HandleLink(c.link);
+        Open("+http://host/a/c.htm", Rules(c.patterns, c.allLinks));
+        Worker().HandleLink(c.link);
         EXPECT_EQ(HitsOf("http://host/a/c.htm"), c.hit.empty() ? StringList{} : StringList{c.hit}) << c.link;
-        EXPECT_EQ(search.m_nHits, c.count) << c.link;
+        EXPECT_EQ(State().m_nHits, c.count) << c.link;
     }
 }
 
@@ -257,25 +260,22 @@ TEST_F(LinkRulesTest, ExclusionsDropLinksButNotOffHostHits) {
         {{"!x.zip"}, "https://host/x.zip"}, {{""}, "kept.zip"}, {{"!nothing", "!/A/"}, "x.zip"},
     };
     for (const auto& [exclusions, link] : cases) {
-        Reset("http://host/a/c.htm");
-        g_ResourcePatterns = {".ZIP"};
-        g_ExcludeList = exclusions;
-        search.HandleLink(link);
+        Open("http://host/a/c.htm", Rules({".ZIP"}), exclusions);
+        Worker().HandleLink(link);
         const int kept = link.ends_with("kept.zip") ? 1 : 0;
         EXPECT_EQ(HitsOf("http://host/a/c.htm").size(), static_cast<std::size_t>(kept)) << link;
-        EXPECT_EQ(search.m_nHits, kept) << link;
+        EXPECT_EQ(State().m_nHits, kept) << link;
     }
-    Reset("http://host/a/c.htm");
-    g_ExcludeList = {"!"};
-    search.HandleLink("d.htm");
+    Open("http://host/a/c.htm", {}, {"!"});
+    Worker().HandleLink("d.htm");
     EXPECT_EQ(Queue().size(), 1u) << "an excluded page is not followed either";
 }
 
 TEST_F(LinkRulesTest, QueueRunsDepthFirstAndHoldsEachPageOnce) {
-    Reset("http://host/a/c.htm");
-    g_UrlList.push_back("http://host/later.htm");
+    Open("http://host/a/c.htm");
+    State().m_urlQueue.push_back("http://host/later.htm");
     for (const char* link : {"one.htm", "two.htm", "ONE.HTM", "one.htm", "HTTP://Host/a/two.htm", "c.htm"})
-        search.HandleLink(link);
+        Worker().HandleLink(link);
     // The start page has no record while it has yielded no hit, so a link to it queues it again.
     // A path is case-sensitive, a host is not.
     EXPECT_EQ(Queue(), (StringList{"http://host/a/c.htm", "http://host/a/c.htm", "http://host/a/ONE.HTM",
@@ -283,34 +283,33 @@ TEST_F(LinkRulesTest, QueueRunsDepthFirstAndHoldsEachPageOnce) {
 }
 
 TEST_F(LinkRulesTest, BaseRestrictionNonRecursiveEntryAndMissingPage) {
-    Reset("-http://host/a/c.htm");
-    search.m_strBase = "http://host/a/";
-    for (const char* link : {"http://host/b/x.htm", "/b/y.htm", "http://HOST/a/z.htm", "x.htm"}) search.HandleLink(link);
+    Open("-http://host/a/c.htm");
+    Worker().m_strBase = "http://host/a/";
+    for (const char* link : {"http://host/b/x.htm", "/b/y.htm", "http://HOST/a/z.htm", "x.htm"})
+        Worker().HandleLink(link);
     EXPECT_EQ(Queue(), (StringList{"-http://host/a/c.htm", "-http://host/a/x.htm"}));
 
-    Reset("*http://host/a/c.htm");
-    search.m_bRecursive = false;
-    g_ResourcePatterns = {".HTM"};
-    search.HandleLink("d.htm");
+    Open("*http://host/a/c.htm", Rules({".HTM"}));
+    Worker().m_bRecursive = false;
+    Worker().HandleLink("d.htm");
     EXPECT_EQ(Queue(), StringList{"*http://host/a/c.htm"});
     EXPECT_EQ(HitsOf("http://host/a/c.htm"), StringList{"http://host/a/d.htm"});
 
-    Reset();
-    g_AllLinks = 1;
-    search.HandleLink("d.htm");
-    search.ClassifyLink("http://host/d.htm");
-    EXPECT_TRUE(g_UrlList.empty());
-    EXPECT_EQ(search.m_nHits, 0);
+    Open("", Rules({}, 1));
+    Worker().HandleLink("d.htm");
+    Worker().ClassifyLink("http://host/d.htm");
+    EXPECT_TRUE(State().m_urlQueue.empty());
+    EXPECT_EQ(State().m_nHits, 0);
 }
 
 TEST_F(LinkRulesTest, SameLinkOnTwoPagesIsRecordedUnderEach) {
-    g_ResourcePatterns = {".ZIP"};
+    Open("", Rules({".ZIP"}));
     for (const char* page : {"http://host/one.htm", "http://host/two.htm"}) {
-        g_UrlList = {page};
-        search.HandleLink("http://host/x.zip");
+        State().m_urlQueue = {page};
+        Worker().HandleLink("http://host/x.zip");
         EXPECT_EQ(HitsOf(page), StringList{"http://host/x.zip"});
     }
-    EXPECT_EQ(search.m_nHits, 2);
+    EXPECT_EQ(State().m_nHits, 2);
 }
 
 TEST_F(LinkRulesTest, WholePageThroughExtractionAndRules) {
@@ -325,14 +324,12 @@ TEST_F(LinkRulesTest, WholePageThroughExtractionAndRules) {
         R"html(<a href="private/secret.zip">Secret</a> <a href="https://host/secure.htm">Secure</a>)html"
         R"html(<a href="mailto:me@host">Mail</a> <!-- <a href="old.htm"> -->)html"
         R"html(<a href="javascript:open('pop.htm')">Pop</a></body></html>)html";
-    Reset("http://host/dl/index.htm");
-    g_UrlList.push_back("http://host/queued-before.htm");
-    g_ResourcePatterns = {".ZIP", ".EXE", ".GIF"};
-    g_ExcludeList = {"!/private/"};
-    g_PageCrc = 77;
-    AddPage("http://host/dl/index.htm");
+    Open("http://host/dl/index.htm", Rules({".ZIP", ".EXE", ".GIF"}), {"!/private/"});
+    State().m_urlQueue.push_back("http://host/queued-before.htm");
+    State().m_pageList.SetPageCrc(77);
+    State().m_pageList.AddPage("http://host/dl/index.htm");
 
-    search.ExtractLinks(page);
+    Worker().ExtractLinks(page);
 
     EXPECT_EQ(Queue(), (StringList{"http://host/dl/index.htm", "http://host/dl/old.htm", "https://host/secure.htm",
                                    "http://host/dl/news.htm", "http://host/dl/sub/", "http://host/queued-before.htm"}));
@@ -340,10 +337,11 @@ TEST_F(LinkRulesTest, WholePageThroughExtractionAndRules) {
               (StringList{"http://host/dl/logo.gif", "http://host/dl/logo-low.gif", "http://host/dl/files/tool.zip",
                           "http://host/setup.exe", "http://mirror.example/tool.zip", "http://host/dl/files/TOOL.ZIP",
                           "http://host/dl/files/a&b.zip"}));
-    EXPECT_EQ(search.m_nHits, 8);  // the second a&b.zip is counted, not stored
-    EXPECT_EQ(g_PageList->crc, 77u);
+    EXPECT_EQ(State().m_nHits, 8);  // the second a&b.zip is counted, not stored
+    ASSERT_NE(State().m_pageList.Head(), nullptr);
+    EXPECT_EQ(State().m_pageList.Head()->crc, 77u);
     StringList pages;
-    for (PageRecord* r = g_PageList; r != nullptr; r = r->next) pages.push_back(r->url);
+    for (const PageRecord* r = State().m_pageList.Head(); r != nullptr; r = r->next) pages.push_back(r->url);
     EXPECT_EQ(pages, (StringList{"http://host/dl/index.htm", "http://host/dl/sub/", "http://host/dl/news.htm",
                                  "https://host/secure.htm", "http://host/dl/old.htm"}));
 }
@@ -366,9 +364,8 @@ TEST_F(LinkRulesTest, RelativeLinksResolveAgainstThePagesBase) {
         {R"(<base href="http://other/x/"><a href="t.htm">)", {}, {"http://other/x/", "http://other/x/t.htm"}},
     };
     for (const auto& c : cases) {
-        Reset("http://host/d/index.htm");
-        g_AllLinks = 1;
-        search.ExtractLinks(c.page);
+        Open("http://host/d/index.htm", Rules({}, 1));
+        Worker().ExtractLinks(c.page);
         StringList queued = Queue();
         queued.erase(queued.begin());
         EXPECT_EQ(queued, c.queued) << c.page;

@@ -29,27 +29,20 @@ struct Outcome {
 };
 
 Outcome Crawl(const std::string& start, int connections, bool obeyRobots = true) {
-    g_UrlList = {start};
-    g_ExcludeList.clear();
-    g_FailedUrls.clear();
-    g_SkippedUrls.clear();
-    g_ResourcePatterns = {".ZIP"};
-    g_AllLinks = 0;
-    FreePageList();
+    ProjectData project;
+    project.m_urlList = {start};
+    project.m_resourcePatterns = {".ZIP"};
     CSearch search(connections);
     search.m_obeyRobots = obeyRobots;
     RecordingProgress progress;
     ScriptedMessageBox box;
     progress.search = &search;
-    search.OpenSearch(&progress, &box);
+    search.OpenSearch(project, &progress, &box);
     EXPECT_TRUE(search.Start());
     progress.WaitFinished();
     search.Stop();
-    Outcome out{progress.Opened(), g_FailedUrls, g_SkippedUrls, search.m_nBytes};
-    FreePageList();
-    g_FailedUrls.clear();
-    g_SkippedUrls.clear();
-    return out;
+    const CrawlState& state = search.State();
+    return {progress.Opened(), state.m_failedUrls, state.m_skippedUrls, state.m_nBytes};
 }
 
 // Every request the server had, with when it came.

@@ -22,13 +22,11 @@ namespace {
 
 class ProjectFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { Reset(0); }
-    void TearDown() override { Reset(0); }
-
-    static void Reset(int allLinks) {
-        g_UrlList.clear();
-        g_ResourcePatterns.clear();
-        g_AllLinks = allLinks;
+    // A project with nothing in its lists and the all-links flag as given.
+    static ProjectData Fresh(int allLinks) {
+        ProjectData project;
+        project.m_allLinks = allLinks;
+        return project;
     }
 
     // Every file in the current directory, so that a test sees leftovers.
@@ -43,49 +41,48 @@ protected:
 };
 
 TEST_F(ProjectFileTest, RoundTripIsByteForByteWithCrLf) {
-    g_ResourcePatterns = {".ZIP", ".exe", ""};
-    g_UrlList = {"http://a.example/", "+http://a.example/docs/", "*http://b.example/",
-                 "!banner",           "",                        "http://a.example/"};
-    ASSERT_TRUE(SaveProject("site"));
+    ProjectData saved;
+    saved.m_resourcePatterns = {".ZIP", ".exe", ""};
+    saved.m_urlList = {"http://a.example/", "+http://a.example/docs/", "*http://b.example/",
+                       "!banner",           "",                        "http://a.example/"};
+    ASSERT_TRUE(SaveProject("site", saved));
     const std::string expected =
         ".ZIP\r\n.exe\r\n\r\n__URLSECTION__\r\nhttp://a.example/\r\n+http://a.example/docs/\r\n"
         "*http://b.example/\r\n!banner\r\n\r\nhttp://a.example/\r\n";
     EXPECT_EQ(ReadFileBytes("site.nsp"), expected);
 
-    const StringList patterns = g_ResourcePatterns;
-    const UrlQueue urls = g_UrlList;
-    Reset(1);
-    ASSERT_TRUE(LoadProject("site"));
-    EXPECT_EQ(g_AllLinks, 0);
-    EXPECT_EQ(g_ResourcePatterns, patterns);
-    EXPECT_EQ(g_UrlList, urls);
+    ProjectData loaded = Fresh(1);
+    ASSERT_TRUE(LoadProject("site", loaded));
+    EXPECT_EQ(loaded.m_allLinks, 0);
+    EXPECT_EQ(loaded.m_resourcePatterns, saved.m_resourcePatterns);
+    EXPECT_EQ(loaded.m_urlList, saved.m_urlList);
 
-    ASSERT_TRUE(SaveProject("site"));
+    ASSERT_TRUE(SaveProject("site", loaded));
     EXPECT_EQ(ReadFileBytes("site.nsp"), expected);
 }
 
 TEST_F(ProjectFileTest, AllLinksWritesNoPatternsAndReloadsWithoutThem) {
-    g_AllLinks = 1;
-    g_ResourcePatterns = {".ZIP", ".JPG"};
-    g_UrlList = {"http://a.example/"};
-    ASSERT_TRUE(SaveProject("all"));
+    ProjectData saved = Fresh(1);
+    saved.m_resourcePatterns = {".ZIP", ".JPG"};
+    saved.m_urlList = {"http://a.example/"};
+    ASSERT_TRUE(SaveProject("all", saved));
     EXPECT_EQ(ReadFileBytes("all.nsp"), "__ALLLINKS__\r\n__URLSECTION__\r\nhttp://a.example/\r\n");
 
-    Reset(0);
-    ASSERT_TRUE(LoadProject("all"));
-    EXPECT_EQ(g_AllLinks, 1);
-    EXPECT_TRUE(g_ResourcePatterns.empty());
-    EXPECT_EQ(g_UrlList, UrlQueue({"http://a.example/"}));
+    ProjectData loaded = Fresh(0);
+    ASSERT_TRUE(LoadProject("all", loaded));
+    EXPECT_EQ(loaded.m_allLinks, 1);
+    EXPECT_TRUE(loaded.m_resourcePatterns.empty());
+    EXPECT_EQ(loaded.m_urlList, StringList({"http://a.example/"}));
 }
 
 TEST_F(ProjectFileTest, EmptyProjectIsTheSectionMarkerAlone) {
-    ASSERT_TRUE(SaveProject("empty"));
+    ASSERT_TRUE(SaveProject("empty", ProjectData()));
     EXPECT_EQ(ReadFileBytes("empty.nsp"), "__URLSECTION__\r\n");
-    Reset(1);
-    ASSERT_TRUE(LoadProject("empty"));
-    EXPECT_EQ(g_AllLinks, 0);
-    EXPECT_TRUE(g_ResourcePatterns.empty());
-    EXPECT_TRUE(g_UrlList.empty());
+    ProjectData loaded = Fresh(1);
+    ASSERT_TRUE(LoadProject("empty", loaded));
+    EXPECT_EQ(loaded.m_allLinks, 0);
+    EXPECT_TRUE(loaded.m_resourcePatterns.empty());
+    EXPECT_TRUE(loaded.m_urlList.empty());
 }
 
 TEST_F(ProjectFileTest, LoadReadsLinesAndMarkers) {
@@ -95,7 +92,7 @@ TEST_F(ProjectFileTest, LoadReadsLinesAndMarkers) {
         bool loaded;
         int allLinks;
         StringList patterns;
-        UrlQueue urls;
+        StringList urls;
     };
     const Case cases[] = {
         {"bare LF", ".ZIP\n__URLSECTION__\nhttp://a/\n", true, 0, {".ZIP"}, {"http://a/"}},
@@ -135,12 +132,12 @@ TEST_F(ProjectFileTest, LoadReadsLinesAndMarkers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFileBytes("p.nsp", c.bytes);
-        // Starting from all-links on shows that every outcome sets the flag.
-        Reset(c.allLinks == 1 ? 0 : 1);
-        EXPECT_EQ(LoadProject("p"), c.loaded);
-        EXPECT_EQ(g_AllLinks, c.allLinks);
-        EXPECT_EQ(g_ResourcePatterns, c.patterns);
-        EXPECT_EQ(g_UrlList, c.urls);
+        // Starting from the other flag shows that every outcome sets it.
+        ProjectData project = Fresh(c.allLinks == 1 ? 0 : 1);
+        EXPECT_EQ(LoadProject("p", project), c.loaded);
+        EXPECT_EQ(project.m_allLinks, c.allLinks);
+        EXPECT_EQ(project.m_resourcePatterns, c.patterns);
+        EXPECT_EQ(project.m_urlList, c.urls);
     }
 }
 
@@ -153,12 +150,12 @@ TEST_F(ProjectFileTest, UnreadableProjectChangesNothing) {
     fs::resize_file("big.nsp", 64 * 1024 * 1024 + 1);
     for (const char* name : {"missing", "dir", "fifo", "device", "big"}) {
         SCOPED_TRACE(name);
-        Reset(1);
-        g_UrlList = {"http://keep/"};
-        EXPECT_FALSE(LoadProject(name));
-        EXPECT_EQ(g_AllLinks, 1);
-        EXPECT_TRUE(g_ResourcePatterns.empty());
-        EXPECT_EQ(g_UrlList, UrlQueue({"http://keep/"}));
+        ProjectData project = Fresh(1);
+        project.m_urlList = {"http://keep/"};
+        EXPECT_FALSE(LoadProject(name, project));
+        EXPECT_EQ(project.m_allLinks, 1);
+        EXPECT_TRUE(project.m_resourcePatterns.empty());
+        EXPECT_EQ(project.m_urlList, StringList({"http://keep/"}));
     }
 }
 
@@ -174,10 +171,10 @@ TEST_F(ProjectFileTest, NewProjectPlaceholderReadsNothing) {
     for (const char* name : {"new", "New", "NEW"}) {
         SCOPED_TRACE(name);
         WriteFileBytes(std::string(name) + ".nsp", "__ALLLINKS__\r\n__URLSECTION__\r\nhttp://a/\r\n");
-        Reset(0);
-        EXPECT_TRUE(LoadProject(name));
-        EXPECT_EQ(g_AllLinks, 0);
-        EXPECT_TRUE(g_UrlList.empty());
+        ProjectData project = Fresh(0);
+        EXPECT_TRUE(LoadProject(name, project));
+        EXPECT_EQ(project.m_allLinks, 0);
+        EXPECT_TRUE(project.m_urlList.empty());
     }
 }
 
@@ -187,21 +184,21 @@ TEST_F(ProjectFileTest, LongLinesReadBackWhole) {
         std::string entry = "+http://a.example/";
         while (entry.size() < length) entry += static_cast<char>('a' + entry.size() % 26);
         const std::string pattern(length, 'P');
-        Reset(0);
-        g_ResourcePatterns = {pattern, ".ZIP"};
-        g_UrlList = {entry, "http://short/"};
-        ASSERT_TRUE(SaveProject("long"));
-        Reset(0);
-        ASSERT_TRUE(LoadProject("long"));
-        EXPECT_EQ(g_ResourcePatterns, StringList({pattern, ".ZIP"}));
-        EXPECT_EQ(g_UrlList, UrlQueue({entry, "http://short/"}));
+        ProjectData saved;
+        saved.m_resourcePatterns = {pattern, ".ZIP"};
+        saved.m_urlList = {entry, "http://short/"};
+        ASSERT_TRUE(SaveProject("long", saved));
+        ProjectData loaded;
+        ASSERT_TRUE(LoadProject("long", loaded));
+        EXPECT_EQ(loaded.m_resourcePatterns, StringList({pattern, ".ZIP"}));
+        EXPECT_EQ(loaded.m_urlList, StringList({entry, "http://short/"}));
     }
 }
 
 TEST_F(ProjectFileTest, SaveKeepsThePermissionsOfTheProjectFile) {
     WriteFileBytes("p.nsp", "__URLSECTION__\r\n");
     fs::permissions("p.nsp", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    ASSERT_TRUE(SaveProject("p"));
+    ASSERT_TRUE(SaveProject("p", ProjectData()));
     EXPECT_EQ(fs::status("p.nsp").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
@@ -210,8 +207,9 @@ TEST_F(ProjectFileTest, SaveWritesThroughALinkedProjectFile) {
     fs::create_directory("store");
     WriteFileBytes("store/real.nsp", "old");
     fs::create_symlink("store/real.nsp", "p.nsp");
-    g_UrlList = {"http://a/"};
-    ASSERT_TRUE(SaveProject("p"));
+    ProjectData project;
+    project.m_urlList = {"http://a/"};
+    ASSERT_TRUE(SaveProject("p", project));
     EXPECT_TRUE(fs::is_symlink("p.nsp"));
     EXPECT_EQ(ReadFileBytes("store/real.nsp"), "__URLSECTION__\r\nhttp://a/\r\n");
 }
@@ -219,12 +217,13 @@ TEST_F(ProjectFileTest, SaveWritesThroughALinkedProjectFile) {
 TEST_F(ProjectFileTest, SaveThatCannotCreateTheFileFails) {
     fs::create_directory("taken.nsp");
     WriteFileBytes("taken.nsp/inside", "x");
-    g_UrlList = {"http://a/"};
-    EXPECT_FALSE(SaveProject("taken"));
+    ProjectData project;
+    project.m_urlList = {"http://a/"};
+    EXPECT_FALSE(SaveProject("taken", project));
     EXPECT_TRUE(fs::is_directory("taken.nsp"));
     EXPECT_EQ(ReadFileBytes("taken.nsp/inside"), "x");
 
-    EXPECT_FALSE(SaveProject("no-such-dir/p"));
+    EXPECT_FALSE(SaveProject("no-such-dir/p", project));
     EXPECT_FALSE(fs::exists("no-such-dir"));
     EXPECT_EQ(DirectoryListing(), std::vector<std::string>({"taken.nsp"}));
 }
@@ -232,19 +231,20 @@ TEST_F(ProjectFileTest, SaveThatCannotCreateTheFileFails) {
 TEST_F(ProjectFileTest, FailedWriteLeavesTheStoredProjectAlone) {
     const std::string stored = ".ZIP\r\n__URLSECTION__\r\nhttp://stored.example/\r\n";
     WriteFileBytes("p.nsp", stored);
-    for (int i = 0; i < 100; ++i) g_UrlList.push_back("http://a.example/page" + std::to_string(i));
+    ProjectData project;
+    for (int i = 0; i < 100; ++i) project.m_urlList.push_back("http://a.example/page" + std::to_string(i));
     {
         FileSizeLimit limit(256);
         ASSERT_TRUE(limit.Ok());
-        EXPECT_FALSE(SaveProject("p"));
+        EXPECT_FALSE(SaveProject("p", project));
     }
     EXPECT_EQ(ReadFileBytes("p.nsp"), stored);
     EXPECT_EQ(DirectoryListing(), std::vector<std::string>({"p.nsp"}));
 
-    ASSERT_TRUE(SaveProject("p"));
-    Reset(0);
-    ASSERT_TRUE(LoadProject("p"));
-    EXPECT_EQ(g_UrlList.size(), 100u);
+    ASSERT_TRUE(SaveProject("p", project));
+    ProjectData loaded;
+    ASSERT_TRUE(LoadProject("p", loaded));
+    EXPECT_EQ(loaded.m_urlList.size(), 100u);
 }
 
 // The stream a results page is written as, cancelled with part of it on disk.

@@ -81,12 +81,9 @@ struct Outcome {
 };
 
 Outcome Crawl(int connections, const std::string& start) {
-    g_UrlList = {start};
-    g_ExcludeList.clear();
-    g_FailedUrls.clear();
-    g_ResourcePatterns = {".ZIP"};
-    g_AllLinks = 0;
-    FreePageList();
+    ProjectData project;
+    project.m_urlList = {start};
+    project.m_resourcePatterns = {".ZIP"};
     // A stalled page fails soon instead of after a minute.
     FetchLimits limits;
     limits.stallSeconds = 5;
@@ -95,18 +92,17 @@ Outcome Crawl(int connections, const std::string& start) {
     RecordingProgress progress;
     ScriptedMessageBox box;
     progress.search = &search;
-    search.OpenSearch(&progress, &box);
+    search.OpenSearch(project, &progress, &box);
     EXPECT_TRUE(search.Start());
     progress.WaitFinished();
     search.Stop();
+    const CrawlState& state = search.State();
     Outcome out;
-    WriteReport("r.htm", g_PageList, box, 0);
+    WriteReport("r.htm", state.m_pageList.Head(), box, 0);
     out.report = ReadFileBytes("r.htm");
-    out.pages = search.m_nPages;
-    out.bytes = search.m_nBytes;
-    out.failed = g_FailedUrls;
-    FreePageList();
-    g_FailedUrls.clear();
+    out.pages = state.m_nPages;
+    out.bytes = state.m_nBytes;
+    out.failed = state.m_failedUrls;
     return out;
 }
 

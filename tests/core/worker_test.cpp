@@ -18,6 +18,7 @@
 #include "crawl/CrawlState.h"
 #include "crawl/Search.h"
 #include "project/ProjectData.h"
+#include "results/SearchResults.h"
 #include "support/RecordingProgress.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedMessageBox.h"
@@ -114,44 +115,45 @@ std::unique_ptr<IPageFile> FakeFetcher::OpenURL(const std::string& url) {
 
 // ---------------------------------------------------------------- helpers
 
-void ResetCrawlState() {
-    g_UrlList.clear();
-    g_ResourcePatterns = {".ZIP"};
-    g_AllLinks = 0;
-    g_ExcludeList.clear();
-    g_FailedUrls.clear();
-    FreePageList();
-    g_PageCrc = 0;
+// A project of `entries` whose hits are the links to ZIP files.
+ProjectData Project(StringList entries, int allLinks = 0) {
+    ProjectData project;
+    project.m_urlList = std::move(entries);
+    project.m_resourcePatterns = {".ZIP"};
+    project.m_allLinks = allLinks;
+    return project;
 }
 
-const PageRecord* RecordOf(const std::string& url) {
-    for (const PageRecord* r = g_PageList; r != nullptr; r = r->next)
+const PageRecord* RecordOf(const CSearch& search, const std::string& url) {
+    for (const PageRecord* r = search.State().m_pageList.Head(); r != nullptr; r = r->next)
         if (r->url == url) return r;
     return nullptr;
 }
 
-StringList HitsOf(const std::string& url) {
-    const PageRecord* r = RecordOf(url);
+StringList HitsOf(const CSearch& search, const std::string& url) {
+    const PageRecord* r = RecordOf(search, url);
     return r == nullptr ? StringList{} : r->hits;
 }
 
-std::size_t PagesWithHits() {
+std::size_t PagesWithHits(const CSearch& search) {
     std::size_t n = 0;
-    for (const PageRecord* r = g_PageList; r != nullptr; r = r->next) n += r->hits.empty() ? 0 : 1;
+    for (const PageRecord* r = search.State().m_pageList.Head(); r != nullptr; r = r->next)
+        n += r->hits.empty() ? 0 : 1;
     return n;
 }
 
-std::vector<std::string> Queue() { return {g_UrlList.begin(), g_UrlList.end()}; }
+std::vector<std::string> Queue(const CSearch& search) {
+    const UrlQueue& queue = search.State().m_urlQueue;
+    return {queue.begin(), queue.end()};
+}
 
 class CrawlTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetCrawlState(); }
-    void TearDown() override { ResetCrawlState(); }
-
-    // Opens the search, starts it and waits for its end.
-    static void RunToEnd(CSearch& search, RecordingProgress& progress, ScriptedMessageBox& box) {
+    // Opens the search on `project`, starts it and waits for its end.
+    static void RunToEnd(CSearch& search, const ProjectData& project, RecordingProgress& progress,
+                         ScriptedMessageBox& box) {
         progress.search = &search;
-        search.OpenSearch(&progress, &box);
+        search.OpenSearch(project, &progress, &box);
         ASSERT_TRUE(search.Start());
         progress.WaitFinished();
         search.Stop();
@@ -171,7 +173,7 @@ protected:
         search = std::make_unique<CSearch>(std::move(owned));
         fetcher->search = search.get();
     }
-    void RunToEnd() { CrawlTest::RunToEnd(*search, progress, box); }
+    void RunToEnd(const ProjectData& project) { CrawlTest::RunToEnd(*search, project, progress, box); }
 
     FakeFetcher* fetcher;
     std::unique_ptr<CSearch> search;
@@ -205,17 +207,16 @@ TEST_F(FakeCrawlTest, EntryPrefixesLengthAndBase) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.entry);
-        ResetCrawlState();
         auto owned = std::make_unique<FakeFetcher>();
         FakeFetcher& fake = *owned;
         CSearch one(std::move(owned));
         RecordingProgress shown;
-        one.OpenSearch(&shown, &box);
-        one.m_bRecursive = true;
-        one.m_strBase = "PREV";
-        g_UrlList = {c.entry, "http://next/"};
-        one.ProcessUrl(c.entry);
-        EXPECT_EQ(Queue(), std::vector<std::string>{"http://next/"});
+        one.OpenSearch(Project({}), &shown, &box);
+        one.Worker().m_bRecursive = true;
+        one.Worker().m_strBase = "PREV";
+        one.State().m_urlQueue = {c.entry, "http://next/"};
+        one.Worker().ProcessUrl(c.entry);
+        EXPECT_EQ(Queue(one), std::vector<std::string>{"http://next/"});
         if (c.opened.empty()) {
             EXPECT_TRUE(fake.opened.empty());
             EXPECT_TRUE(shown.Opened().empty());
@@ -223,9 +224,9 @@ TEST_F(FakeCrawlTest, EntryPrefixesLengthAndBase) {
             EXPECT_EQ(fake.opened, std::vector<std::string>{c.opened});
             EXPECT_EQ(shown.Opened(), std::vector<std::string>{c.opened});
         }
-        EXPECT_EQ(one.m_bRecursive, c.recursive);
-        EXPECT_EQ(one.m_strBase, c.base);
-        EXPECT_TRUE(g_FailedUrls.empty());
+        EXPECT_EQ(one.Worker().m_bRecursive, c.recursive);
+        EXPECT_EQ(one.Worker().m_strBase, c.base);
+        EXPECT_TRUE(one.State().m_failedUrls.empty());
     }
 }
 
@@ -245,43 +246,36 @@ TEST_F(FakeCrawlTest, RedirectsMoveTheStartButNeverAFollowedLinkOffTheSite) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.entry);
-        ResetCrawlState();
-        g_AllLinks = 1;
         auto owned = std::make_unique<FakeFetcher>();
         const std::string url = c.entry[0] == '+' ? c.entry.substr(1) : c.entry;
         owned->pages[url].lines = {listing};
         owned->landed[url] = c.landed;
         CSearch one(std::move(owned));
-        g_UrlList = {c.entry};
         RecordingProgress shown;
-        CrawlTest::RunToEnd(one, shown, box);
+        CrawlTest::RunToEnd(one, Project({c.entry}, 1), shown, box);
         EXPECT_EQ(shown.Opened(), c.opened);
-        EXPECT_EQ(HitsOf(url), c.hits);
+        EXPECT_EQ(HitsOf(one, url), c.hits);
     }
 
     // A followed link that lands on another host: read and hit-tested, nothing of it followed.
-    ResetCrawlState();
-    g_AllLinks = 1;
     fetcher->pages["http://h/"].lines = {"<a href=\"moved.htm\">"};
     fetcher->pages["http://h/moved.htm"].lines = {listing};
     fetcher->landed["http://h/moved.htm"] = "http://other/new/";
-    g_UrlList = {"http://h/"};
-    RunToEnd();
+    RunToEnd(Project({"http://h/"}, 1));
     EXPECT_EQ(progress.Opened(), (std::vector<std::string>{"http://h/", "http://h/moved.htm"}));
-    EXPECT_EQ(HitsOf("http://h/moved.htm"), (StringList{"http://other/new/a.htm", "http://other/new/x.zip",
-                                                        "http://h/back.htm", "http://h/docs-old/y.htm"}));
+    EXPECT_EQ(HitsOf(*search, "http://h/moved.htm"), (StringList{"http://other/new/a.htm", "http://other/new/x.zip",
+                                                                 "http://h/back.htm", "http://h/docs-old/y.htm"}));
 }
 
 TEST_F(FakeCrawlTest, NothingChangesOnceTheStopIsAskedForBetweenLinks) {
-    g_AllLinks = 1;
-    g_UrlList = {"http://h/a.htm"};
+    search->OpenSearch(Project({"http://h/a.htm"}, 1), nullptr, &box);
     search->RequestStop();
-    search->ExtractLinks("<a href=\"x.zip\"><a href=\"b.htm\">");
-    search->HandleLink("y.zip");
-    search->ClassifyLink("http://h/z.htm");
-    EXPECT_EQ(g_PageList, nullptr);
-    EXPECT_EQ(search->m_nHits, 0);
-    EXPECT_EQ(Queue(), std::vector<std::string>{"http://h/a.htm"});
+    search->Worker().ExtractLinks("<a href=\"x.zip\"><a href=\"b.htm\">");
+    search->Worker().HandleLink("y.zip");
+    search->Worker().ClassifyLink("http://h/z.htm");
+    EXPECT_EQ(search->State().m_pageList.Head(), nullptr);
+    EXPECT_EQ(search->State().m_nHits, 0);
+    EXPECT_EQ(Queue(*search), std::vector<std::string>{"http://h/a.htm"});
 }
 
 // ---------------------------------------------------------------- failures
@@ -299,43 +293,40 @@ TEST_F(FakeCrawlTest, PagesThatCannotBeReadAreListedAndTheCrawlGoesOn) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetCrawlState();
         auto owned = std::make_unique<FakeFetcher>();
         FakeFetcher& fake = *owned;
         CSearch one(std::move(owned));
         fake.search = &one;
         fake.pages["http://h/bad.htm"] = c.page;
         fake.pages["http://h/good.htm"] = {{"<a href=\"y.zip\">"}};
-        g_UrlList = {" *http://h/bad.htm", "http://h/good.htm"};
         RecordingProgress shown;
         ScriptedMessageBox quiet;
-        CrawlTest::RunToEnd(one, shown, quiet);
-        EXPECT_EQ(g_FailedUrls, StringList{"http://h/bad.htm"});
+        CrawlTest::RunToEnd(one, Project({" *http://h/bad.htm", "http://h/good.htm"}), shown, quiet);
+        EXPECT_EQ(one.State().m_failedUrls, StringList{"http://h/bad.htm"});
         EXPECT_EQ(fake.opened, (std::vector<std::string>{"http://h/bad.htm", "http://h/good.htm"}));
-        EXPECT_TRUE(HitsOf("http://h/bad.htm").empty());
-        EXPECT_EQ(HitsOf("http://h/good.htm"), StringList{"http://h/y.zip"});
-        EXPECT_EQ(one.m_nBytes, c.bytes + 16);
-        EXPECT_EQ(one.m_nHits, 1);
-        EXPECT_EQ(one.m_nPages, 3);
+        EXPECT_TRUE(HitsOf(one, "http://h/bad.htm").empty());
+        EXPECT_EQ(HitsOf(one, "http://h/good.htm"), StringList{"http://h/y.zip"});
+        EXPECT_EQ(one.State().m_nBytes, c.bytes + 16);
+        EXPECT_EQ(one.State().m_nHits, 1);
+        EXPECT_EQ(one.State().m_nPages, 3);
         EXPECT_TRUE(quiet.Shown().empty());
-        EXPECT_TRUE(g_UrlList.empty());
+        EXPECT_TRUE(one.State().m_urlQueue.empty());
     }
 }
 
 TEST_F(FakeCrawlTest, NoFileShowsTheWinSockMessageAndTheEntryLeavesLikeAnEmptyPage) {
     fetcher->pages["http://h/odd"] = {{}, FakePage::NoFile};
     fetcher->pages["http://h/next.htm"] = {{"<a href=\"n.zip\">"}};
-    g_UrlList = {"http://h/odd", "http://h/next.htm"};
-    RunToEnd();
+    RunToEnd(Project({"http://h/odd", "http://h/next.htm"}));
     const auto shown = box.Shown();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "WinSock: URL could not be opened!");
     EXPECT_EQ(shown[0].caption, "Error");
     EXPECT_EQ(shown[0].icon, MsgIcon::Stop);
     EXPECT_EQ(progress.Opened(), std::vector<std::string>{"http://h/next.htm"});
-    EXPECT_TRUE(g_FailedUrls.empty());
-    EXPECT_EQ(HitsOf("http://h/next.htm"), StringList{"http://h/n.zip"});
-    EXPECT_EQ(search->m_nPages, 3);
+    EXPECT_TRUE(search->State().m_failedUrls.empty());
+    EXPECT_EQ(HitsOf(*search, "http://h/next.htm"), StringList{"http://h/n.zip"});
+    EXPECT_EQ(search->State().m_nPages, 3);
 }
 
 // ---------------------------------------------------------------- counters
@@ -343,8 +334,7 @@ TEST_F(FakeCrawlTest, NoFileShowsTheWinSockMessageAndTheEntryLeavesLikeAnEmptyPa
 TEST_F(FakeCrawlTest, CountersFollowEveryLineAndTheTrueValuesEndEachStep) {
     fetcher->pages["http://h/a.htm"] = {{"ab", "cde"}};
     fetcher->pages["http://h/b.htm"] = {{"<a href=\"1.zip\"><a href=\"2.zip\">"}};
-    g_UrlList = {"*http://h/a.htm", "!skip", "*http://h/b.htm"};
-    RunToEnd();
+    RunToEnd(Project({"*http://h/a.htm", "!skip", "*http://h/b.htm"}));
     struct Shown {
         std::int32_t pages, hits;
         std::int64_t bytes;
@@ -365,7 +355,7 @@ TEST_F(FakeCrawlTest, CountersFollowEveryLineAndTheTrueValuesEndEachStep) {
         EXPECT_EQ(counters[i].hits, expected[i].hits);
         EXPECT_EQ(counters[i].bytes, expected[i].bytes);
     }
-    EXPECT_EQ(search->m_nPages, 4);
+    EXPECT_EQ(search->State().m_nPages, 4);
     const auto events = progress.Events();
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2].kind, Event::Counters);
@@ -373,8 +363,7 @@ TEST_F(FakeCrawlTest, CountersFollowEveryLineAndTheTrueValuesEndEachStep) {
 }
 
 TEST_F(FakeCrawlTest, StatusTextsReachTheProgressThroughTheSession) {
-    g_UrlList = {"http://h/a.htm"};
-    RunToEnd();
+    RunToEnd(Project({"http://h/a.htm"}));
     EXPECT_TRUE(fetcher->statusEnabled);
     const auto statuses = progress.Statuses();
     ASSERT_FALSE(statuses.empty());
@@ -395,7 +384,6 @@ TEST_F(FakeCrawlTest, StopChangesNothingAfterTheWorkerSeesIt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetCrawlState();
         auto owned = std::make_unique<FakeFetcher>();
         FakeFetcher& fake = *owned;
         CSearch one(std::move(owned));
@@ -405,10 +393,9 @@ TEST_F(FakeCrawlTest, StopChangesNothingAfterTheWorkerSeesIt) {
         slow.block = c.block;
         slow.blockAtLine = 1;
         fake.pages["http://h/slow.htm"] = slow;
-        g_UrlList = {"*http://h/first.htm", "*http://h/slow.htm", "http://h/never.htm"};
         RecordingProgress shown;
         shown.search = &one;
-        one.OpenSearch(&shown, &box);
+        one.OpenSearch(Project({"*http://h/first.htm", "*http://h/slow.htm", "http://h/never.htm"}), &shown, &box);
         ASSERT_TRUE(one.Start());
         while (!fake.blocked) std::this_thread::yield();
         EXPECT_TRUE(one.IsRunning());
@@ -419,20 +406,19 @@ TEST_F(FakeCrawlTest, StopChangesNothingAfterTheWorkerSeesIt) {
         EXPECT_FALSE(one.IsRunning());
         EXPECT_FALSE(shown.AnyAfterStop());
         EXPECT_FALSE(shown.Finished());
-        EXPECT_EQ(Queue(), (std::vector<std::string>{"*http://h/slow.htm", "http://h/never.htm"}));
-        EXPECT_TRUE(g_FailedUrls.empty());
-        EXPECT_EQ(one.m_nPages, 2);
-        EXPECT_EQ(one.m_nHits, 1);
-        EXPECT_EQ(one.m_nBytes, c.bytes);
-        EXPECT_EQ(HitsOf("http://h/first.htm"), StringList{"http://h/1.zip"});
-        EXPECT_TRUE(HitsOf("http://h/slow.htm").empty());
+        EXPECT_EQ(Queue(one), (std::vector<std::string>{"*http://h/slow.htm", "http://h/never.htm"}));
+        EXPECT_TRUE(one.State().m_failedUrls.empty());
+        EXPECT_EQ(one.State().m_nPages, 2);
+        EXPECT_EQ(one.State().m_nHits, 1);
+        EXPECT_EQ(one.State().m_nBytes, c.bytes);
+        EXPECT_EQ(HitsOf(one, "http://h/first.htm"), StringList{"http://h/1.zip"});
+        EXPECT_TRUE(HitsOf(one, "http://h/slow.htm").empty());
         EXPECT_EQ(fake.opened, (std::vector<std::string>{"http://h/first.htm", "http://h/slow.htm"}));
     }
 }
 
 TEST_F(FakeCrawlTest, AWorkerThatHasEndedIsNotStoppedAgain) {
-    g_UrlList = {"http://h/a.htm"};
-    RunToEnd();
+    RunToEnd(Project({"http://h/a.htm"}));
     search->Stop();
     EXPECT_FALSE(search->StopRequested());
     EXPECT_TRUE(progress.Finished());
@@ -441,31 +427,33 @@ TEST_F(FakeCrawlTest, AWorkerThatHasEndedIsNotStoppedAgain) {
 // ---------------------------------------------------------------- the search's start and end
 
 TEST_F(FakeCrawlTest, OpenSearchResetsAndCollectsTheExclusions) {
-    g_UrlList = {"!a", "http://h/x.htm", "!b", " !c"};
-    g_ExcludeList = {"!earlier"};
-    AddPage("http://h/old.htm");
-    search->m_nPages = 9;
-    search->m_nHits = 9;
-    search->m_nBytes = 9;
-    search->OpenSearch(&progress, &box);
-    EXPECT_EQ(search->m_nPages, 1);
-    EXPECT_EQ(search->m_nHits, 0);
-    EXPECT_EQ(search->m_nBytes, 0);
-    EXPECT_EQ(g_ExcludeList, (StringList{"!earlier", "!a", "!b"}));
-    EXPECT_EQ(g_PageList, nullptr);
+    const StringList entries = {"!a", "http://h/x.htm", "!b", " !c"};
+    CrawlState& state = search->State();
+    state.m_urlQueue = {"http://h/left.htm"};
+    state.m_excludeList = {"!earlier"};
+    state.m_pageList.AddPage("http://h/old.htm");
+    state.m_nPages = 9;
+    state.m_nHits = 9;
+    state.m_nBytes = 9;
+    search->OpenSearch(Project(entries), &progress, &box);
+    EXPECT_EQ(state.m_nPages, 1);
+    EXPECT_EQ(state.m_nHits, 0);
+    EXPECT_EQ(state.m_nBytes, 0);
+    EXPECT_EQ(state.m_excludeList, (StringList{"!earlier", "!a", "!b"}));
+    EXPECT_EQ(state.m_pageList.Head(), nullptr);
     EXPECT_NE(fetcher->target, nullptr);
     EXPECT_TRUE(fetcher->statusEnabled);
     EXPECT_FALSE(search->IsRunning());
     EXPECT_TRUE(fetcher->opened.empty());
-    EXPECT_EQ(g_UrlList.size(), 4u);
+    EXPECT_EQ(Queue(*search), entries);
 }
 
 TEST_F(FakeCrawlTest, StartOnAnEmptyQueueEndsAtOnceWithTrueCounters) {
-    RunToEnd();
+    RunToEnd(Project({}));
     const auto counters = progress.Counters();
     ASSERT_EQ(counters.size(), 1u);
     EXPECT_EQ(counters[0].pages, 0);
-    EXPECT_EQ(search->m_nPages, 1);
+    EXPECT_EQ(search->State().m_nPages, 1);
 }
 
 // A crawl stopped in its second page, with one failed URL and one page of hits.
@@ -478,24 +466,23 @@ protected:
         FakePage slow{{"x"}};
         slow.block = FakePage::BlockInReadThenThrow;
         fetcher->pages["http://h/slow.htm"] = slow;
-        g_UrlList = {"*http://h/gone.htm", "*http://h/a.htm", "*http://h/slow.htm", "!nothing"};
-        search->m_strReportFile = "P.htm";
         progress.search = search.get();
-        search->OpenSearch(&progress, &box);
+        search->OpenSearch(Project({"*http://h/gone.htm", "*http://h/a.htm", "*http://h/slow.htm", "!nothing"}),
+                           &progress, &box);
         ASSERT_TRUE(search->Start());
         while (!fetcher->blocked) std::this_thread::yield();
     }
 };
 
 TEST_F(CancelTest, KeepWritesWhatWasFoundAndKeepsTheFailedUrls) {
-    EXPECT_EQ(search->CancelKeep(), 1);
+    EXPECT_EQ(KeepFound(*search, "P.htm", box), 1);
     EXPECT_FALSE(search->IsRunning());
     const std::string report = ReadFileBytes("P.htm");
     EXPECT_NE(report.find("http://h/a.zip"), std::string::npos);
-    EXPECT_TRUE(g_UrlList.empty());
-    EXPECT_TRUE(g_ExcludeList.empty());
-    EXPECT_EQ(g_FailedUrls, StringList{"http://h/gone.htm"});
-    EXPECT_EQ(HitsOf("http://h/a.htm"), StringList{"http://h/a.zip"});
+    EXPECT_TRUE(search->State().m_urlQueue.empty());
+    EXPECT_TRUE(search->State().m_excludeList.empty());
+    EXPECT_EQ(search->State().m_failedUrls, StringList{"http://h/gone.htm"});
+    EXPECT_EQ(HitsOf(*search, "http://h/a.htm"), StringList{"http://h/a.zip"});
     EXPECT_FALSE(progress.AnyAfterStop());
 }
 
@@ -503,40 +490,38 @@ TEST_F(CancelTest, DiscardEmptiesEverythingAndWritesNoReport) {
     search->CancelDiscard();
     EXPECT_FALSE(search->IsRunning());
     EXPECT_FALSE(std::filesystem::exists("P.htm"));
-    EXPECT_EQ(g_PageList, nullptr);
-    EXPECT_TRUE(g_UrlList.empty());
-    EXPECT_TRUE(g_ExcludeList.empty());
-    EXPECT_TRUE(g_FailedUrls.empty());
+    EXPECT_EQ(search->State().m_pageList.Head(), nullptr);
+    EXPECT_TRUE(search->State().m_urlQueue.empty());
+    EXPECT_TRUE(search->State().m_excludeList.empty());
+    EXPECT_TRUE(search->State().m_failedUrls.empty());
     EXPECT_TRUE(box.Shown().empty());
 }
 
 TEST_F(FakeCrawlTest, CancelBeforeStartKeepsAnEmptyReportOrNothing) {
-    g_UrlList = {"http://h/a.htm"};
-    search->m_strReportFile = "P.htm";
-    search->OpenSearch(&progress, &box);
-    EXPECT_EQ(search->CancelKeep(), 1);
+    search->OpenSearch(Project({"http://h/a.htm"}), &progress, &box);
+    EXPECT_EQ(KeepFound(*search, "P.htm", box), 1);
     EXPECT_EQ(ReadFileBytes("P.htm").find("<TR><TD BGCOLOR=#80b3ce>"), std::string::npos);
-    EXPECT_TRUE(g_UrlList.empty());
+    EXPECT_TRUE(search->State().m_urlQueue.empty());
     EXPECT_TRUE(fetcher->opened.empty());
 }
 
 TEST_F(FakeCrawlTest, ShowResultsListsTheFailedUrlsBeforeTheReport) {
     for (bool withFailure : {true, false}) {
         SCOPED_TRACE(withFailure);
-        ResetCrawlState();
         std::filesystem::remove("P.htm");
+        auto owned = std::make_unique<FakeFetcher>();
+        owned->pages["http://h/gone.htm"] = {{}, withFailure ? FakePage::OpenError : FakePage::None};
+        CSearch one(std::move(owned));
         RecordingProgress shown;
-        fetcher->pages["http://h/gone.htm"] = {{}, withFailure ? FakePage::OpenError : FakePage::None};
-        g_UrlList = {"http://h/gone.htm", "http://h/a.htm"};
-        search->m_strReportFile = "P.htm";
-        CrawlTest::RunToEnd(*search, shown, box);
+        CrawlTest::RunToEnd(one, Project({"http://h/gone.htm", "http://h/a.htm"}), shown, box);
 
         std::vector<std::string> listed;
         bool reportExisted = false;
-        const int written = search->ShowResults([&] {
+        StringList& failed = one.State().m_failedUrls;
+        const int written = ShowResults(one, "P.htm", box, [&] {
             reportExisted = std::filesystem::exists("P.htm");
-            listed.assign(g_FailedUrls.begin(), g_FailedUrls.end());
-            g_FailedUrls.clear();
+            listed.assign(failed.begin(), failed.end());
+            failed.clear();
         });
         EXPECT_EQ(written, 1);
         EXPECT_TRUE(std::filesystem::exists("P.htm"));
@@ -550,17 +535,12 @@ TEST_F(FakeCrawlTest, ShowResultsListsTheFailedUrlsBeforeTheReport) {
 
 class ServerCrawlTest : public CrawlTest {
 protected:
-    void SetUp() override {
-        CrawlTest::SetUp();
-        server.Start();
-    }
+    void SetUp() override { server.Start(); }
     // A crawl with the real session, run to its end.
-    void Crawl(std::vector<std::string> entries) { Crawl(std::move(entries), progress); }
-    void Crawl(std::vector<std::string> entries, RecordingProgress& shown) {
-        g_UrlList.assign(entries.begin(), entries.end());
+    void Crawl(StringList entries) { Crawl(std::move(entries), progress); }
+    void Crawl(StringList entries, RecordingProgress& shown) {
         search = std::make_unique<CSearch>();
-        search->m_strReportFile = "P.htm";
-        RunToEnd(*search, shown, box);
+        RunToEnd(*search, Project(std::move(entries)), shown, box);
     }
     std::string U(const std::string& path) const { return server.Url(path); }
 
@@ -587,15 +567,14 @@ TEST_F(ServerCrawlTest, BodiesAreReadLineByLineAndJoined) {
     for (const auto& c : cases) server.Page(c.path, c.body, c.status);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        ResetCrawlState();
         RecordingProgress shown;
         Crawl({"*" + U(c.path)}, shown);
         EXPECT_EQ(shown.Opened(), std::vector<std::string>{U(c.path)});
-        EXPECT_EQ(search->m_nBytes, c.bytes);
-        EXPECT_EQ(search->m_nPages, 2);
-        EXPECT_TRUE(g_FailedUrls.empty());
-        if (*c.hit) EXPECT_EQ(HitsOf(U(c.path)), StringList{U(std::string("/") + c.hit)});
-        else EXPECT_EQ(PagesWithHits(), 0u);
+        EXPECT_EQ(search->State().m_nBytes, c.bytes);
+        EXPECT_EQ(search->State().m_nPages, 2);
+        EXPECT_TRUE(search->State().m_failedUrls.empty());
+        if (*c.hit) EXPECT_EQ(HitsOf(*search, U(c.path)), StringList{U(std::string("/") + c.hit)});
+        else EXPECT_EQ(PagesWithHits(*search), 0u);
         EXPECT_FALSE(shown.Statuses().empty());
     }
 }
@@ -611,12 +590,12 @@ TEST_F(ServerCrawlTest, BodyCutOffBeforeItsLengthFailsButItsBytesCount) {
     });
     server.Page("/next.htm", "<a href=\"next.zip\">");
     Crawl({U("/cut.htm"), U("/next.htm")});
-    EXPECT_EQ(g_FailedUrls, StringList{U("/cut.htm")});
-    EXPECT_EQ(search->m_nBytes, 8 + 18 + 19);
-    EXPECT_TRUE(HitsOf(U("/cut.htm")).empty());
-    EXPECT_EQ(HitsOf(U("/next.htm")), StringList{U("/next.zip")});
-    EXPECT_EQ(search->m_nHits, 1);
-    EXPECT_EQ(search->m_nPages, 3);
+    EXPECT_EQ(search->State().m_failedUrls, StringList{U("/cut.htm")});
+    EXPECT_EQ(search->State().m_nBytes, 8 + 18 + 19);
+    EXPECT_TRUE(HitsOf(*search, U("/cut.htm")).empty());
+    EXPECT_EQ(HitsOf(*search, U("/next.htm")), StringList{U("/next.zip")});
+    EXPECT_EQ(search->State().m_nHits, 1);
+    EXPECT_EQ(search->State().m_nPages, 3);
 }
 
 TEST_F(ServerCrawlTest, RefusedConnectionIsAFailedUrlWithoutAMessage) {
@@ -628,10 +607,10 @@ TEST_F(ServerCrawlTest, RefusedConnectionIsAFailedUrlWithoutAMessage) {
     }
     server.Page("/next.htm", "x");
     Crawl({"  " + refused, U("/next.htm")});
-    EXPECT_EQ(g_FailedUrls, StringList{refused});
+    EXPECT_EQ(search->State().m_failedUrls, StringList{refused});
     EXPECT_EQ(progress.Opened(), std::vector<std::string>{U("/next.htm")});
     EXPECT_TRUE(box.Shown().empty());
-    EXPECT_EQ(search->m_nPages, 3);
+    EXPECT_EQ(search->State().m_nPages, 3);
 }
 
 TEST_F(ServerCrawlTest, DirectoryListingWithParentLinksEnds) {
@@ -646,7 +625,7 @@ TEST_F(ServerCrawlTest, DirectoryListingWithParentLinksEnds) {
     // The start page has no record until it yields a hit, so the first link back to it queues it once more.
     EXPECT_EQ(progress.Opened(),
               (std::vector<std::string>{U("/"), U("/other/"), U("/sub/"), U("/sub/deeper/"), U("/")}));
-    EXPECT_EQ(HitsOf(U("/sub/")), StringList{U("/sub/f.zip")});
+    EXPECT_EQ(HitsOf(*search, U("/sub/")), StringList{U("/sub/f.zip")});
 }
 
 TEST_F(ServerCrawlTest, HttpsSiteIsCrawledLikeHttpFromWhereTheStartLanded) {
@@ -659,12 +638,12 @@ TEST_F(ServerCrawlTest, HttpsSiteIsCrawledLikeHttpFromWhereTheStartLanded) {
     tls.Page("/docs/a.htm", "<a href=\"../docs/b.htm\"><a href=\"sub/c.zip\">");
     tls.Page("/docs/b.htm", "<a href=\"https://127.0.0.1:1/elsewhere.zip\">");
     Crawl({U("/start")});
-    EXPECT_TRUE(g_FailedUrls.empty());
+    EXPECT_TRUE(search->State().m_failedUrls.empty());
     EXPECT_EQ(progress.Opened(),
               (std::vector<std::string>{U("/start"), tls.Url("/docs/b.htm"), tls.Url("/docs/a.htm")}));
-    EXPECT_EQ(HitsOf(U("/start")), StringList{tls.Url("/docs/pack.zip")});
-    EXPECT_EQ(HitsOf(tls.Url("/docs/a.htm")), StringList{tls.Url("/docs/sub/c.zip")});
-    EXPECT_EQ(HitsOf(tls.Url("/docs/b.htm")), StringList{"https://127.0.0.1:1/elsewhere.zip"});
+    EXPECT_EQ(HitsOf(*search, U("/start")), StringList{tls.Url("/docs/pack.zip")});
+    EXPECT_EQ(HitsOf(*search, tls.Url("/docs/a.htm")), StringList{tls.Url("/docs/sub/c.zip")});
+    EXPECT_EQ(HitsOf(*search, tls.Url("/docs/b.htm")), StringList{"https://127.0.0.1:1/elsewhere.zip"});
     search.reset();  // its kept-alive connections go before the server stops
 }
 
@@ -676,7 +655,7 @@ TEST_F(ServerCrawlTest, RedirectedPageCountsForItsEntry) {
     server.Page("/new/page.htm", "<a href=\"x.zip\">");
     Crawl({U("/old.htm")});
     EXPECT_EQ(progress.Opened(), std::vector<std::string>{U("/old.htm")});
-    EXPECT_EQ(HitsOf(U("/old.htm")), StringList{U("/new/x.zip")});
+    EXPECT_EQ(HitsOf(*search, U("/old.htm")), StringList{U("/new/x.zip")});
 }
 
 class SameTextTest : public ServerCrawlTest, public ::testing::WithParamInterface<bool> {};
@@ -690,9 +669,9 @@ TEST_P(SameTextTest, SecondPageIsScannedOnlyIfTheFirstHadNoHits) {
     std::vector<std::string> expected = {U("/a/p.htm"), U("/a/q.htm"), U("/b/p.htm")};
     if (!withHits) expected.push_back(U("/b/q.htm"));
     EXPECT_EQ(progress.Opened(), expected);
-    EXPECT_EQ(search->m_nBytes, static_cast<std::int64_t>(2 * text.size()));
-    EXPECT_EQ(search->m_nHits, withHits ? 1 : 0);
-    EXPECT_TRUE(HitsOf(U("/b/p.htm")).empty());
+    EXPECT_EQ(search->State().m_nBytes, static_cast<std::int64_t>(2 * text.size()));
+    EXPECT_EQ(search->State().m_nHits, withHits ? 1 : 0);
+    EXPECT_TRUE(HitsOf(*search, U("/b/p.htm")).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutHits, SameTextTest, ::testing::Bool());
@@ -706,8 +685,8 @@ TEST_F(ServerCrawlTest, CrawlIsDepthFirstAndStartEntriesKeepTheirOrder) {
     EXPECT_EQ(progress.Opened(),
               (std::vector<std::string>{U("/s1.htm"), U("/l3.htm"), U("/m.htm"), U("/l2.htm"),
                                         U("/l1.htm"), U("/s2.htm"), U("/n.htm")}));
-    EXPECT_EQ(search->m_nPages, 8);
-    EXPECT_TRUE(g_UrlList.empty());
+    EXPECT_EQ(search->State().m_nPages, 8);
+    EXPECT_TRUE(search->State().m_urlQueue.empty());
 }
 
 TEST_F(ServerCrawlTest, StarEntryRecordsHitsAndFollowsNothing) {
@@ -715,7 +694,7 @@ TEST_F(ServerCrawlTest, StarEntryRecordsHitsAndFollowsNothing) {
     server.Page("/a.htm", "<a href=\"c.zip\">");
     Crawl({"*" + U("/star.htm")});
     EXPECT_EQ(progress.Opened(), std::vector<std::string>{U("/star.htm")});
-    EXPECT_EQ(HitsOf(U("/star.htm")), StringList{U("/b.zip")});
+    EXPECT_EQ(HitsOf(*search, U("/star.htm")), StringList{U("/b.zip")});
 }
 
 TEST_F(ServerCrawlTest, PlusEntryKeepsItsBaseForThePagesBelowIt) {
@@ -728,8 +707,8 @@ TEST_F(ServerCrawlTest, PlusEntryKeepsItsBaseForThePagesBelowIt) {
     EXPECT_EQ(progress.Opened(),
               (std::vector<std::string>{U("/docs/index.htm"), U("/docs/a.htm"), U("/docs/sub/c.htm"),
                                         U("/free/e.htm"), U("/other/f.htm")}));
-    EXPECT_EQ(HitsOf(U("/docs/sub/c.htm")), StringList{U("/docs/sub/c.zip")});
-    EXPECT_EQ(search->m_strBase, "");
+    EXPECT_EQ(HitsOf(*search, U("/docs/sub/c.htm")), StringList{U("/docs/sub/c.zip")});
+    EXPECT_EQ(search->Worker().m_strBase, "");
 }
 
 TEST_F(ServerCrawlTest, ExclusionEntriesAreNeverFetchedAndDropMatchingLinks) {
@@ -740,15 +719,15 @@ TEST_F(ServerCrawlTest, ExclusionEntriesAreNeverFetchedAndDropMatchingLinks) {
     server.Page("/private/a.htm", "<a href=\"z.zip\">");
     Crawl({"!PRIVATE", U("/site.htm"), "!nothing-here"});
     EXPECT_EQ(progress.Opened(), (std::vector<std::string>{U("/site.htm"), U("/pub/b.htm")}));
-    EXPECT_EQ(HitsOf(U("/site.htm")), StringList{U("/pub/y.zip")});
-    EXPECT_EQ(search->m_nPages, 5);
+    EXPECT_EQ(HitsOf(*search, U("/site.htm")), StringList{U("/pub/y.zip")});
+    EXPECT_EQ(search->State().m_nPages, 5);
 }
 
 TEST_F(ServerCrawlTest, ProjectOfExclusionsOnlyFetchesNothing) {
     Crawl({"!a", "!http://x/"});
     EXPECT_TRUE(progress.Opened().empty());
-    EXPECT_EQ(search->m_nPages, 3);
-    EXPECT_EQ(g_PageList, nullptr);
+    EXPECT_EQ(search->State().m_nPages, 3);
+    EXPECT_EQ(search->State().m_pageList.Head(), nullptr);
 }
 
 // A page that sends part of its body and then waits until the test lets it go.
@@ -786,10 +765,9 @@ TEST_F(ServerCrawlTest, StopInTheMiddleOfALargeSlowPage) {
         ~Release() { s->Release(); }
     } releaseAtEnd{stall};
 
-    g_UrlList = {"*" + U("/first.htm"), U("/big.htm"), U("/never.htm")};
     search = std::make_unique<CSearch>();
     progress.search = search.get();
-    search->OpenSearch(&progress, &box);
+    search->OpenSearch(Project({"*" + U("/first.htm"), U("/big.htm"), U("/never.htm")}), &progress, &box);
     ASSERT_TRUE(search->Start());
     const std::int64_t expectedBytes = 18 + static_cast<std::int64_t>(firstPart.size() - 200);
     progress.WaitUntil([&](const std::vector<Event>& events) {
@@ -801,12 +779,12 @@ TEST_F(ServerCrawlTest, StopInTheMiddleOfALargeSlowPage) {
     EXPECT_FALSE(search->IsRunning());
     EXPECT_FALSE(progress.AnyAfterStop());
     EXPECT_FALSE(progress.Finished());
-    EXPECT_EQ(search->m_nBytes, expectedBytes);
-    EXPECT_EQ(search->m_nPages, 2);
-    EXPECT_EQ(search->m_nHits, 1);
-    EXPECT_TRUE(g_FailedUrls.empty());
-    EXPECT_TRUE(HitsOf(U("/big.htm")).empty());
-    EXPECT_EQ(Queue(), (std::vector<std::string>{U("/big.htm"), U("/never.htm")}));
+    EXPECT_EQ(search->State().m_nBytes, expectedBytes);
+    EXPECT_EQ(search->State().m_nPages, 2);
+    EXPECT_EQ(search->State().m_nHits, 1);
+    EXPECT_TRUE(search->State().m_failedUrls.empty());
+    EXPECT_TRUE(HitsOf(*search, U("/big.htm")).empty());
+    EXPECT_EQ(Queue(*search), (std::vector<std::string>{U("/big.htm"), U("/never.htm")}));
 }
 
 }  // namespace

@@ -16,8 +16,8 @@
 
 #include "app/Help.h"
 #include "app/ProjectListDlg.h"
+#include "app/SearchDlg.h"
 #include "ui/QtMessageBox.h"
-#include "crawl/SearchDlg.h"
 #include "project/ProjectDlg.h"
 #include "results/ResultsDlg.h"
 #include "support/ScriptedMessageBox.h"

@@ -47,8 +47,6 @@ QStringList Texts(const W* w) {
     return out;
 }
 
-Lines UrlList() { return {g_UrlList.begin(), g_UrlList.end()}; }
-
 std::string ProjectFile(const Lines& lines) {
     std::string out;
     for (const auto& l : lines) out += l + "\r\n";
@@ -76,6 +74,7 @@ private slots:
     void listsSortIgnoringCaseWhileProjectKeepsOrder();
     void showOldResultsFollowsResultsPageAtOpening_data();
     void showOldResultsFollowsResultsPageAtOpening();
+    void showOldResultsHandsThePageToTheViewer();
     void missingProjectFileIsReportedButOpens();
     void urlAddChecksTrimsAndSkipsDuplicates();
     void urlUpdateTakesTextAsItStands();
@@ -101,7 +100,7 @@ private slots:
 
 private:
     void Open(const std::string& name, bool active = false) {
-        m_dlg = std::make_unique<CProjectDlg>();
+        m_dlg = std::make_unique<CProjectDlg>(m_project);
         m_dlg->m_strName = name;
         m_dlg->show();
         if (active && !QTest::qWaitForWindowActive(m_dlg.get())) qWarning("dialog not active");
@@ -131,15 +130,15 @@ private:
 
     std::unique_ptr<TempDir> m_dir;
     std::unique_ptr<ScriptedMessageBox> m_box;
+    // What the editor edits; made anew for every test, and outlives the dialog.
+    ProjectData m_project;
     std::unique_ptr<CProjectDlg> m_dlg;
 };
 
 void ProjectDlgTest::init() {
     m_dir = std::make_unique<TempDir>();
     Script();
-    g_UrlList.clear();
-    g_ResourcePatterns.clear();
-    g_AllLinks = 0;
+    m_project = ProjectData();
 }
 
 void ProjectDlgTest::cleanup() {
@@ -186,13 +185,13 @@ void ProjectDlgTest::listsSortIgnoringCaseWhileProjectKeepsOrder() {
                                             "http://Beta/", "*http://alpha/"}));
     Open("proj");
     QCOMPARE(Texts(Id<QListWidget>(1002)), QStringList({"a", "b", "C"}));
-    QCOMPARE(g_ResourcePatterns, (Lines{"b", "C", "a"}));
+    QCOMPARE(m_project.m_resourcePatterns, (Lines{"b", "C", "a"}));
 
     Type(1013, "http://ant/");
     Press(1014);
     QCOMPARE(Texts(Id<QListWidget>(1012)),
              QStringList({"*http://alpha/", "http://ant/", "http://Beta/", "http://zeta/"}));
-    QCOMPARE(UrlList(), (Lines{"http://zeta/", "http://Beta/", "*http://alpha/", "http://ant/"}));
+    QCOMPARE(m_project.m_urlList, (Lines{"http://zeta/", "http://Beta/", "*http://alpha/", "http://ant/"}));
 }
 
 void ProjectDlgTest::showOldResultsFollowsResultsPageAtOpening_data() {
@@ -207,6 +206,19 @@ void ProjectDlgTest::showOldResultsFollowsResultsPageAtOpening() {
     if (page) WriteFileBytes("proj.htm", "<html></html>");
     Open("proj");
     QCOMPARE(Id(1019)->isEnabled(), page);
+}
+
+// The editor shows no page itself: whoever runs it says how, and it stays open meanwhile.
+void ProjectDlgTest::showOldResultsHandsThePageToTheViewer() {
+    WriteFileBytes("proj.nsp", ProjectFile({"__URLSECTION__"}));
+    WriteFileBytes("proj.htm", "<html></html>");
+    Open("proj");
+    Lines shown;
+    m_dlg->m_showResultsPage = [&](const std::string& page) { shown.push_back(page); };
+    Press(1019);
+    QCOMPARE(shown, Lines{"proj.htm"});
+    QVERIFY(m_dlg->isVisible());
+    QVERIFY(m_box->Shown().empty());
 }
 
 void ProjectDlgTest::missingProjectFileIsReportedButOpens() {
@@ -227,18 +239,18 @@ void ProjectDlgTest::urlAddChecksTrimsAndSkipsDuplicates() {
 
     Type(1013, "  http://Example.com/  ");
     Press(1014);
-    QCOMPARE(UrlList(), Lines{"http://Example.com/"});
+    QCOMPARE(m_project.m_urlList, Lines{"http://Example.com/"});
     // Listed in another case: nothing is added, the edit still empties.
     Type(1013, "HTTP://EXAMPLE.COM/");
     Press(1014);
-    QCOMPARE(UrlList(), Lines{"http://Example.com/"});
+    QCOMPARE(m_project.m_urlList, Lines{"http://Example.com/"});
     QCOMPARE(Id<QListWidget>(1012)->count(), 1);
     QVERIFY(Text(1013).isEmpty());
     QCOMPARE(m_box->Shown().size(), std::size_t(1));
 
     Type(1013, "*HTTPS://secure/");
     Press(1014);
-    QCOMPARE(UrlList(), (Lines{"http://Example.com/", "*HTTPS://secure/"}));
+    QCOMPARE(m_project.m_urlList, (Lines{"http://Example.com/", "*HTTPS://secure/"}));
 }
 
 void ProjectDlgTest::urlUpdateTakesTextAsItStands() {
@@ -247,12 +259,12 @@ void ProjectDlgTest::urlUpdateTakesTextAsItStands() {
     auto* list = Id<QListWidget>(1012);
     Type(1013, "http://c/");
     Press(1015);  // no selection: nothing happens
-    QCOMPARE(UrlList(), (Lines{"http://a/", "http://b/"}));
+    QCOMPARE(m_project.m_urlList, (Lines{"http://a/", "http://b/"}));
 
     ClickItem(list, "http://a/");
     Type(1013, " ftp://a/ ");  // blanks kept, and Add would refuse it
     Press(1015);
-    QCOMPARE(UrlList(), (Lines{"http://b/", " ftp://a/ "}));
+    QCOMPARE(m_project.m_urlList, (Lines{"http://b/", " ftp://a/ "}));
     QCOMPARE(Texts(list), QStringList({" ftp://a/ ", "http://b/"}));
     QCOMPARE(Text(1013), QStringLiteral(" ftp://a/ "));
     QVERIFY(list->selectedItems().isEmpty());
@@ -278,9 +290,9 @@ void ProjectDlgTest::urlSelectionSetsModeAndRadioRewritesPrefix() {
 
     Press(1052);
     QCOMPARE(Text(1013), QStringLiteral("+http://a/"));
-    QCOMPARE(g_UrlList.front(), std::string("*http://a/"));  // only the edit changes
+    QCOMPARE(m_project.m_urlList.front(), std::string("*http://a/"));  // only the edit changes
     Press(1015);
-    QCOMPARE(UrlList(), (Lines{"http://b/", "!ads", "+http://c/", "+http://a/"}));
+    QCOMPARE(m_project.m_urlList, (Lines{"http://b/", "!ads", "+http://c/", "+http://a/"}));
     QVERIFY(list->findItems("*http://a/", Qt::MatchExactly).isEmpty());
 
     // On an empty edit a mode leaves its bare prefix, and the default mode none.
@@ -299,16 +311,16 @@ void ProjectDlgTest::urlDeleteRemovesExactEntryOnly() {
     auto* list = Id<QListWidget>(1012);
     ClickItem(list, "http://a/");
     Press(1016);
-    QCOMPARE(UrlList(), (Lines{"http://A/", "http://b/", "http://caf\xE9/"}));
+    QCOMPARE(m_project.m_urlList, (Lines{"http://A/", "http://b/", "http://caf\xE9/"}));
     QVERIFY(Text(1013).isEmpty());
     list->item(list->count() - 1)->setSelected(true);
     Press(1016);
-    QCOMPARE(UrlList(), (Lines{"http://A/", "http://b/"}));
+    QCOMPARE(m_project.m_urlList, (Lines{"http://A/", "http://b/"}));
     QCOMPARE(Texts(list), QStringList({"http://A/", "http://b/"}));
 
     Type(1013, "kept");
     Press(1017);
-    QVERIFY(g_UrlList.empty());
+    QVERIFY(m_project.m_urlList.empty());
     QCOMPARE(Id<QListWidget>(1012)->count(), 0);
     QCOMPARE(Text(1013), QStringLiteral("kept"));
     QVERIFY(m_box->Shown().empty());
@@ -317,16 +329,17 @@ void ProjectDlgTest::urlDeleteRemovesExactEntryOnly() {
 void ProjectDlgTest::documentsAllAddsXlsOnce() {
     Open("NEW");
     Press(1070);
-    QCOMPARE(g_ResourcePatterns.size(), std::size_t(23));
-    QVERIFY(std::count(g_ResourcePatterns.begin(), g_ResourcePatterns.end(), ".XLS") == 1);
-    QCOMPARE(g_ResourcePatterns.front(), std::string(".ASP"));  // the box's displayed order
+    const Lines& patterns = m_project.m_resourcePatterns;
+    QCOMPARE(patterns.size(), std::size_t(23));
+    QVERIFY(std::count(patterns.begin(), patterns.end(), ".XLS") == 1);
+    QCOMPARE(patterns.front(), std::string(".ASP"));  // the box's displayed order
     Press(1070);
     QCOMPARE(Id<QListWidget>(1002)->count(), 23);
 
     Press(1043);  // the selected archive, once
     Press(1043);
-    QCOMPARE(g_ResourcePatterns.size(), std::size_t(24));
-    QCOMPARE(g_ResourcePatterns.back(), std::string(".ZIP"));
+    QCOMPARE(patterns.size(), std::size_t(24));
+    QCOMPARE(patterns.back(), std::string(".ZIP"));
 }
 
 void ProjectDlgTest::patternAddAndUpdate() {
@@ -334,7 +347,7 @@ void ProjectDlgTest::patternAddAndUpdate() {
     Open("proj");
     Type(1003, ".zip");
     Press(1005);
-    QCOMPARE(g_ResourcePatterns, Lines{".ZIP"});
+    QCOMPARE(m_project.m_resourcePatterns, Lines{".ZIP"});
     QVERIFY(Text(1003).isEmpty());
 
     Type(1003, "   ");
@@ -342,7 +355,7 @@ void ProjectDlgTest::patternAddAndUpdate() {
     QCOMPARE(Text(1003), QStringLiteral("   "));
     Type(1003, "  .mp3 ");
     Press(1005);
-    QCOMPARE(g_ResourcePatterns, (Lines{".ZIP", ".mp3"}));
+    QCOMPARE(m_project.m_resourcePatterns, (Lines{".ZIP", ".mp3"}));
 
     Type(1003, ".C");
     Press(1006);  // no selection: only the edit empties
@@ -351,7 +364,7 @@ void ProjectDlgTest::patternAddAndUpdate() {
     QCOMPARE(Text(1003), QStringLiteral(".ZIP"));
     Type(1003, " .MP3 ");  // as it stands, duplicate or not
     Press(1006);
-    QCOMPARE(g_ResourcePatterns, (Lines{".mp3", " .MP3 "}));
+    QCOMPARE(m_project.m_resourcePatterns, (Lines{".mp3", " .MP3 "}));
     QVERIFY(Text(1003).isEmpty());
 }
 
@@ -367,16 +380,16 @@ void ProjectDlgTest::allLinksClearsPatternsSwitchesControlsAndSavesNone() {
     QVERIFY(enabled(true));
 
     Press(1045);
-    QCOMPARE(g_AllLinks, 1);
-    QVERIFY(g_ResourcePatterns.empty());
+    QCOMPARE(m_project.m_allLinks, 1);
+    QVERIFY(m_project.m_resourcePatterns.empty());
     QCOMPARE(Id<QListWidget>(1002)->count(), 0);
     QVERIFY(enabled(false));
     QVERIFY(Id(1014)->isEnabled());
 
     Press(1045);
-    QCOMPARE(g_AllLinks, 0);
+    QCOMPARE(m_project.m_allLinks, 0);
     QVERIFY(!Id<QCheckBox>(1045)->isChecked());
-    QVERIFY(g_ResourcePatterns.empty());
+    QVERIFY(m_project.m_resourcePatterns.empty());
     QVERIFY(enabled(true));
 
     Press(1070);

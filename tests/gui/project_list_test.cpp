@@ -349,14 +349,15 @@ private slots:
         f.searchResult = searchResult;
         f.renameTo = "named";
         f.dlg->m_strCurrent = "New Project";
-        g_UrlList = {"http://x/"};
-        g_ResourcePatterns = {".ZIP"};
-        g_ExcludeList = {"!x"};
-        g_FailedUrls = {"http://failed/"};
+        g_OpenProject.m_urlList = {"http://x/"};
+        g_OpenProject.m_resourcePatterns = {".ZIP"};
+        g_CrawlState.m_excludeList = {"!x"};
+        g_CrawlState.m_failedUrls = {"http://failed/"};
         bool minimisedDuringEditor = false;
         f.duringEditor = [&] {
             minimisedDuringEditor = f.dlg->isMinimized();
-            QVERIFY(g_UrlList.empty() && g_ResourcePatterns.empty() && g_ExcludeList.empty());
+            QVERIFY(g_OpenProject.m_urlList.empty() && g_OpenProject.m_resourcePatterns.empty() &&
+                    g_CrawlState.m_excludeList.empty());
             QVERIFY(g_ProjectNames.empty());
             WriteFileBytes("named.nsp", "__URLSECTION__\r\n");
         };
@@ -377,7 +378,7 @@ private slots:
         QVERIFY(!f.dlg->isMinimized());
         QCOMPARE(f.Items(), (QStringList{"Help", "New Project", "named"}));
         QCOMPARE(f.dlg->m_strCurrent, std::string("New Project"));
-        QCOMPARE(g_FailedUrls, StringList{"http://failed/"});
+        QCOMPARE(g_CrawlState.m_failedUrls, StringList{"http://failed/"});
     }
 
     void menuCommands() {

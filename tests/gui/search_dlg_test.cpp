@@ -16,9 +16,9 @@
 #include <mutex>
 #include <thread>
 
+#include "app/SearchDlg.h"
 #include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
-#include "crawl/SearchDlg.h"
 #include "project/ProjectData.h"
 #include "results/UrlErrorDlg.h"
 #include "ui/ReadOnlyList.h"
@@ -116,13 +116,12 @@ public:
     std::unique_ptr<IPageFile> OpenURL(const std::string&) override { return nullptr; }
 };
 
-void ResetCrawlState() {
-    FreePageList();
-    g_UrlList.clear();
-    g_FailedUrls.clear();
-    g_ExcludeList.clear();
-    g_ResourcePatterns = {".ZIP"};
-    g_AllLinks = 0;
+// A project of `entries` looking for ".ZIP" links.
+ProjectData ZipProject(StringList entries = {}) {
+    ProjectData project;
+    project.m_urlList = std::move(entries);
+    project.m_resourcePatterns = {".ZIP"};
+    return project;
 }
 
 }  // namespace
@@ -145,7 +144,6 @@ private:
 
 private slots:
     void init() {
-        ResetCrawlState();
         m_box = new HookedMessageBox;
         SetAppMessageBox(m_box);
     }
@@ -153,12 +151,12 @@ private slots:
         SetAppMessageBox(nullptr);
         delete m_box;
         m_box = nullptr;
-        ResetCrawlState();
     }
 
     void startWithoutEntriesWritesEmptyReport() {
         TempDir dir;
-        CSearchDlg dlg;
+        const ProjectData project = ZipProject();
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "Empty.htm";
         dlg.show();
         Child<QPushButton>(dlg, "m_btnStart")->click();
@@ -176,7 +174,8 @@ private slots:
 
     void reportFailureShownBeforeDialogEnds() {
         TempDir dir;
-        CSearchDlg dlg;
+        const ProjectData project = ZipProject();
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "no-such-dir/Report.htm";
         dlg.show();
         Child<QPushButton>(dlg, "m_btnStart")->click();
@@ -195,14 +194,15 @@ private slots:
     void cancelBeforeStart() {
         QFETCH(bool, keep);
         TempDir dir;
-        g_UrlList = {"!private"};
-        g_FailedUrls = {"http://earlier.example/"};
+        const ProjectData project = ZipProject({"!private"});
+        CrawlState state;
+        state.m_failedUrls = {"http://earlier.example/"};
         m_box->script.Answer(keep ? MsgResult::Yes : MsgResult::No);
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project, &state);
         dlg.m_strReportFile = "Before.htm";
         dlg.show();
-        QCOMPARE(g_ExcludeList, StringList{"!private"});
+        QCOMPARE(state.m_excludeList, StringList{"!private"});
         Child<QPushButton>(dlg, "m_btnCancel")->click();
 
         const auto shown = m_box->script.Shown();
@@ -212,19 +212,19 @@ private slots:
         QVERIFY(shown[0].icon == MsgIcon::Question);
         QVERIFY(shown[0].buttons == MsgButtons::YesNo);
         QVERIFY(!dlg.isVisible());
-        QVERIFY(g_UrlList.empty());
-        QVERIFY(g_ExcludeList.empty());
+        QVERIFY(state.m_urlQueue.empty());
+        QVERIFY(state.m_excludeList.empty());
         if (keep) {
             QCOMPARE(dlg.result(), int(QDialog::Accepted));
             const std::string report = ReadFileBytes("Before.htm");
             QVERIFY(Contains(report, "Search results for Before.htm"));
             QVERIFY(!Contains(report, kRowStart));
             // Kept for the URL error dialog of a later search.
-            QCOMPARE(g_FailedUrls, StringList{"http://earlier.example/"});
+            QCOMPARE(state.m_failedUrls, StringList{"http://earlier.example/"});
         } else {
             QCOMPARE(dlg.result(), int(QDialog::Rejected));
             QVERIFY(!std::filesystem::exists("Before.htm"));
-            QVERIFY(g_FailedUrls.empty());
+            QVERIFY(state.m_failedUrls.empty());
         }
     }
 
@@ -237,11 +237,12 @@ private slots:
         QFETCH(bool, keep);
         TempDir dir;
         SlowSite site;
-        g_UrlList = {"!/never", site.server.Url("/")};
-        g_FailedUrls = {"http://earlier.example/"};
+        const ProjectData project = ZipProject({"!/never", site.server.Url("/")});
+        CrawlState state;
+        state.m_failedUrls = {"http://earlier.example/"};
         m_box->script.Answer(keep ? MsgResult::Yes : MsgResult::No);
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project, &state);
         dlg.m_strReportFile = "Slow.htm";
         dlg.show();
         auto* start = Child<QPushButton>(dlg, "m_btnStart");
@@ -264,8 +265,8 @@ private slots:
         QVERIFY(stoppedWhenAsked);
         QVERIFY(noErrorDialogWhenAsked);
         QVERIFY(!dlg.isVisible());
-        QVERIFY(g_UrlList.empty());
-        QVERIFY(g_ExcludeList.empty());
+        QVERIFY(state.m_urlQueue.empty());
+        QVERIFY(state.m_excludeList.empty());
         if (keep) {
             QCOMPARE(dlg.result(), int(QDialog::Accepted));
             const std::string report = ReadFileBytes("Slow.htm");
@@ -274,22 +275,22 @@ private slots:
             QVERIFY(!Contains(report, "b.zip"));
             QVERIFY(report.ends_with(kTail));
             // The stop is no failure, and failed URLs stay unlisted and unchanged.
-            QCOMPARE(g_FailedUrls, StringList{"http://earlier.example/"});
+            QCOMPARE(state.m_failedUrls, StringList{"http://earlier.example/"});
         } else {
             QCOMPARE(dlg.result(), int(QDialog::Rejected));
             QVERIFY(!std::filesystem::exists("Slow.htm"));
-            QVERIFY(g_PageList == nullptr);
-            QVERIFY(g_FailedUrls.empty());
+            QVERIFY(state.m_pageList.Head() == nullptr);
+            QVERIFY(state.m_failedUrls.empty());
         }
     }
 
     void eventsQueuedBeforeStopAreDropped() {
         TempDir dir;
         SlowSite site;
-        g_UrlList = {site.server.Url("/")};
+        const ProjectData project = ZipProject({site.server.Url("/")});
         m_box->script.Answer(MsgResult::Yes);
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "Late.htm";
         dlg.show();
         auto* start = Child<QPushButton>(dlg, "m_btnStart");
@@ -327,10 +328,10 @@ private slots:
         TestHttpServer server;
         server.Page("/", "<a href=\"x.zip\">x</a>\n");
         server.Start();
-        g_UrlList = {server.Url("/")};
+        const ProjectData project = ZipProject({server.Url("/")});
         m_box->script.Answer(MsgResult::Yes);
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "After.htm";
         RunToFinish(dlg);
         if (QTest::currentTestFailed()) return;
@@ -357,10 +358,11 @@ private slots:
                                      });
         });
         server.Start();
-        g_UrlList = {server.Url("/")};
-        g_FailedUrls = {"http://earlier.example/"};
+        const ProjectData project = ZipProject({server.Url("/")});
+        CrawlState state;
+        state.m_failedUrls = {"http://earlier.example/"};
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project, &state);
         dlg.m_strReportFile = "Failed.htm";
         RunToFinish(dlg);
         if (QTest::currentTestFailed()) return;
@@ -375,7 +377,7 @@ private slots:
             watch.stop();
             listed = Lines(Child<QListWidget>(*errors, "m_list"));
             reportExistedWhileListed = std::filesystem::exists("Failed.htm");
-            failedEmptiedWhileListed = g_FailedUrls.empty();
+            failedEmptiedWhileListed = state.m_failedUrls.empty();
             errors->accept();
         });
         watch.start(10);
@@ -389,7 +391,7 @@ private slots:
         const std::string report = ReadFileBytes("Failed.htm");
         QVERIFY(Contains(report, server.Url("/a.zip")));
         QVERIFY(!Contains(report, "c.zip"));
-        QVERIFY(g_FailedUrls.empty());
+        QVERIFY(state.m_failedUrls.empty());
     }
 
     void fetchedUrlsListedOncePerFetch() {
@@ -399,9 +401,9 @@ private slots:
         server.Page("/b.html", "<p>nothing here</p>\n");
         server.Start();
         // The start page listed twice in the project is fetched twice.
-        g_UrlList = {server.Url("/"), server.Url("/")};
+        const ProjectData project = ZipProject({server.Url("/"), server.Url("/")});
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "Twice.htm";
         RunToFinish(dlg);
         if (QTest::currentTestFailed()) return;
@@ -428,9 +430,9 @@ private slots:
             res.set_content("<p>nothing</p>\n", "text/html");
         });
         server.Start();
-        g_UrlList = {server.Url("/")};
+        const ProjectData project = ZipProject({server.Url("/")});
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "Long.htm";
         RunToFinish(dlg);
         if (QTest::currentTestFailed()) return;
@@ -446,7 +448,8 @@ private slots:
     }
 
     void fetchedListFollowsUnlessScrolledUp() {
-        CSearchDlg dlg;
+        const ProjectData project = ZipProject();
+        CSearchDlg dlg(project);
         dlg.show();
         auto* list = Child<CReadOnlyList>(dlg, "m_lstUrls");
         QScrollBar* bar = list->verticalScrollBar();
@@ -479,7 +482,8 @@ private slots:
         TempDir dir;
         m_box->script.Answer(MsgResult::No);
 
-        CSearchDlg dlg;
+        const ProjectData project = ZipProject();
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "Keys.htm";
         dlg.show();
         auto* cancel = Child<QPushButton>(dlg, "m_btnCancel");
@@ -520,9 +524,9 @@ private slots:
         server.Page("/", big);
         server.Page("/b.html", small);
         server.Start();
-        g_UrlList = {server.Url("/")};
+        const ProjectData project = ZipProject({server.Url("/")});
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "Counters.htm";
         RunToFinish(dlg);
         if (QTest::currentTestFailed()) return;
@@ -533,7 +537,7 @@ private slots:
             return n;
         };
         const std::int64_t bytes = withoutLineEnds(big) + withoutLineEnds(small);
-        QCOMPARE(dlg.Search().m_nBytes, bytes);
+        QCOMPARE(dlg.Search().State().m_nBytes, bytes);
         QCOMPARE(Child<QLabel>(dlg, "m_stcBytes")->text(), QString::number(bytes));
         // Both pages and both hits, the one found after the last line read included.
         QCOMPARE(Child<QLabel>(dlg, "m_stcPages")->text(), QStringLiteral("2"));
@@ -542,9 +546,9 @@ private slots:
 
     void workerMessageBoxShownOnWindowThread() {
         TempDir dir;
-        g_UrlList = {"http://fake.example/page.html"};
+        const ProjectData project = ZipProject({"http://fake.example/page.html"});
 
-        CSearchDlg dlg(std::make_unique<NoFileFetcher>());
+        CSearchDlg dlg(std::make_unique<NoFileFetcher>(), project);
         dlg.m_strReportFile = "NoFile.htm";
         RunToFinish(dlg);
         if (QTest::currentTestFailed()) return;
@@ -556,8 +560,8 @@ private slots:
         QVERIFY(shown[0].icon == MsgIcon::Stop);
         QCOMPARE(m_box->onUiThread, std::vector<bool>{true});
         // Treated like an empty page: the entry left the queue and is no failure.
-        QVERIFY(g_FailedUrls.empty());
-        QVERIFY(g_UrlList.empty());
+        QVERIFY(dlg.Search().State().m_failedUrls.empty());
+        QVERIFY(dlg.Search().State().m_urlQueue.empty());
     }
 };
 

@@ -9,9 +9,9 @@
 
 #include <string>
 
+#include "app/SearchDlg.h"
 #include "ui/QtMessageBox.h"
 #include "crawl/CrawlState.h"
-#include "crawl/SearchDlg.h"
 #include "project/ProjectData.h"
 #include "support/ScriptedMessageBox.h"
 #include "support/TempDir.h"
@@ -63,14 +63,11 @@ private slots:
         server.Page("/other.html", "<a href=\"other.zip\">other</a>\n");
         server.Start();
 
-        FreePageList();
-        g_UrlList = {server.Url("/")};
-        g_ResourcePatterns = {".ZIP"};
-        g_AllLinks = 0;
-        g_FailedUrls.clear();
-        g_ExcludeList.clear();
+        ProjectData project;
+        project.m_urlList = {server.Url("/")};
+        project.m_resourcePatterns = {".ZIP"};
 
-        CSearchDlg dlg;
+        CSearchDlg dlg(project);
         dlg.m_strReportFile = "Downloads.htm";
         auto* start = dlg.findChild<QPushButton*>(QStringLiteral("m_btnStart"));
         QVERIFY(start);
@@ -129,10 +126,8 @@ private slots:
                                  FurtherRow(server.Url("/docs/extra.zip"));
         QVERIFY2(report.find(rows) != std::string::npos, report.c_str());
         QVERIFY(report.find("readme.txt") == std::string::npos);
-        QVERIFY(g_UrlList.empty());
-        QVERIFY(g_FailedUrls.empty());
-
-        FreePageList();
+        QVERIFY(dlg.Search().State().m_urlQueue.empty());
+        QVERIFY(dlg.Search().State().m_failedUrls.empty());
     }
 };
 

@@ -30,9 +30,6 @@ class UrlErrorDlgTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { g_FailedUrls.clear(); }
-    void cleanup() { g_FailedUrls.clear(); }
-
     void listsFailedUrlsInOrderAndTakesThemOver_data() {
         QTest::addColumn<QStringList>("failed");
         QTest::newRow("three in order")
@@ -43,17 +40,19 @@ private slots:
     }
     void listsFailedUrlsInOrderAndTakesThemOver() {
         QFETCH(QStringList, failed);
-        for (const QString& url : failed) g_FailedUrls.push_back(url.toStdString());
+        CrawlState state;
+        for (const QString& url : failed) state.m_failedUrls.push_back(url.toStdString());
 
-        CUrlErrorDlg dlg;
+        CUrlErrorDlg dlg(state);
         // Emptied once the dialog exists, whether or not it is ever shown.
-        QVERIFY(g_FailedUrls.empty());
+        QVERIFY(state.m_failedUrls.empty());
         QCOMPARE(Lines(ListOf(dlg)), failed);
     }
 
     void linesCannotBeSelected() {
-        g_FailedUrls = {"http://h/a.html", "http://h/b.html", "http://h/c.html"};
-        CUrlErrorDlg dlg;
+        CrawlState state;
+        state.m_failedUrls = {"http://h/a.html", "http://h/b.html", "http://h/c.html"};
+        CUrlErrorDlg dlg(state);
         dlg.show();
         QListWidget* list = ListOf(dlg);
 
@@ -72,7 +71,8 @@ private slots:
 
     // Caption and system menu only, and the warning bar across the whole window.
     void templateTitleBarAndFullWarningBar() {
-        CUrlErrorDlg dlg;
+        CrawlState state;
+        CUrlErrorDlg dlg(state);
         const Qt::WindowFlags flags = dlg.windowFlags();
         QVERIFY(flags & Qt::WindowSystemMenuHint);
         QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
@@ -81,9 +81,10 @@ private slots:
     }
 
     void longAndManyLinesScrollOnlyVertically() {
-        g_FailedUrls.push_back("http://h/" + std::string(2000, 'x') + ".html");
-        for (int i = 0; i < 60; ++i) g_FailedUrls.push_back("http://h/" + std::to_string(i));
-        CUrlErrorDlg dlg;
+        CrawlState state;
+        state.m_failedUrls.push_back("http://h/" + std::string(2000, 'x') + ".html");
+        for (int i = 0; i < 60; ++i) state.m_failedUrls.push_back("http://h/" + std::to_string(i));
+        CUrlErrorDlg dlg(state);
         dlg.show();
         QListWidget* list = ListOf(dlg);
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -106,8 +107,9 @@ private slots:
     void okEnterAndEscapeEndIt() {
         QFETCH(int, key);
         QFETCH(int, expected);
-        g_FailedUrls = {"http://h/a.html"};
-        CUrlErrorDlg dlg;
+        CrawlState state;
+        state.m_failedUrls = {"http://h/a.html"};
+        CUrlErrorDlg dlg(state);
         QString okText;
         QTimer::singleShot(0, &dlg, [&] {
             if (key == 0) {

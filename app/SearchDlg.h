@@ -14,6 +14,7 @@
 #include "ui/MessageBox.h"
 #include "crawl/Search.h"
 #include "crawl/SearchProgress.h"
+#include "project/ProjectData.h"
 
 class QCloseEvent;
 class CReadOnlyList;
@@ -39,9 +40,12 @@ class CSearchDlg : public QDialog, public ISearchProgress {
 public:
     enum class State { Ready, Running, Finished, Question };
 
-    // Without a fetcher the search opens its own HTTP session.
-    explicit CSearchDlg(QWidget* parent = nullptr);
-    explicit CSearchDlg(std::unique_ptr<IPageFetcher> fetcher, QWidget* parent = nullptr);
+    // Searches `project`, which must outlive the dialog, keeping what it finds
+    // in `state` (the search's own without one). Without a fetcher the search
+    // opens its own HTTP session.
+    explicit CSearchDlg(const ProjectData& project, CrawlState* state = nullptr, QWidget* parent = nullptr);
+    CSearchDlg(std::unique_ptr<IPageFetcher> fetcher, const ProjectData& project, CrawlState* state = nullptr,
+               QWidget* parent = nullptr);
     ~CSearchDlg() override;
 
     std::string m_strReportFile;  // set by the caller: project name + ".htm"
@@ -83,6 +87,7 @@ private:
     void PaintProgress();
     void ShowCurrentUrl(const QString& url);
 
+    const ProjectData& m_project;
     CSearch m_search;
     CPostedMessageBox m_workerBox{this};
     State m_state = State::Ready;

@@ -1,4 +1,4 @@
-#include "crawl/SearchDlg.h"
+#include "app/SearchDlg.h"
 
 #include <QLabel>
 #include <QMetaObject>
@@ -12,6 +12,7 @@
 #include "ui/QtMessageBox.h"
 #include "ui/ReadOnlyList.h"
 #include "crawl/CrawlState.h"
+#include "results/SearchResults.h"
 #include "results/UrlErrorDlg.h"
 
 template <typename Fn>
@@ -37,10 +38,14 @@ MsgResult CPostedMessageBox::Show(const std::string& text, const std::string& ca
     return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
 }
 
-CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) { BuildTemplate(); }
+CSearchDlg::CSearchDlg(const ProjectData& project, CrawlState* state, QWidget* parent)
+    : QDialog(parent), m_project(project), m_search(CSearch::kDefaultConnections, {}, state) {
+    BuildTemplate();
+}
 
-CSearchDlg::CSearchDlg(std::unique_ptr<IPageFetcher> fetcher, QWidget* parent)
-    : QDialog(parent), m_search(std::move(fetcher)) {
+CSearchDlg::CSearchDlg(std::unique_ptr<IPageFetcher> fetcher, const ProjectData& project, CrawlState* state,
+                       QWidget* parent)
+    : QDialog(parent), m_project(project), m_search(std::move(fetcher), state) {
     BuildTemplate();
 }
 
@@ -118,17 +123,15 @@ void CSearchDlg::showEvent(QShowEvent* event) {
 void CSearchDlg::InitDialog() {
     if (m_bInitialised) return;
     m_bInitialised = true;
-    m_search.m_strReportFile = m_strReportFile;
-    m_search.OpenSearch(this, &m_workerBox);
+    m_search.OpenSearch(m_project, this, &m_workerBox);
 }
 
 void CSearchDlg::OnStart() {
     InitDialog();
     // While the worker runs the queue is its own; and a question being asked has the last word.
     if (m_state == State::Running || m_state == State::Question) return;
-    m_search.m_strReportFile = m_strReportFile;
 
-    if (!g_UrlList.empty()) {
+    if (!m_search.State().m_urlQueue.empty()) {
         {
             std::lock_guard<std::mutex> lock(m_progressMutex);
             m_latest = Progress();
@@ -145,8 +148,8 @@ void CSearchDlg::OnStart() {
         return;
     }
 
-    m_search.ShowResults([] {
-        CUrlErrorDlg errors;
+    ShowResults(m_search, m_strReportFile, m_workerBox, [this] {
+        CUrlErrorDlg errors(m_search.State());
         errors.exec();
     });
     accept();
@@ -161,12 +164,11 @@ void CSearchDlg::OnCancel() {
         m_paintTimer.stop();
     }
     m_state = State::Question;
-    m_search.m_strReportFile = m_strReportFile;
 
     const MsgResult answer =
         AppMessageBox().Show("Save found?", "Cancel", MsgIcon::Question, MsgButtons::YesNo);
     if (answer == MsgResult::Yes) {
-        m_search.CancelKeep();
+        KeepFound(m_search, m_strReportFile, m_workerBox);
         accept();
     } else {
         m_search.CancelDiscard();

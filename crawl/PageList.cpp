@@ -1,15 +1,9 @@
-#include "crawl/CrawlState.h"
+#include "crawl/PageList.h"
 
 #include <string_view>
 #include <vector>
 
 #include "crawl/Url.h"
-
-StringList g_ExcludeList;
-StringList g_FailedUrls;
-StringList g_SkippedUrls;
-PageRecord* g_PageList = nullptr;
-std::uint64_t g_PageCrc = 0;
 
 namespace {
 
@@ -147,73 +141,21 @@ private:
 std::size_t RecordBytes(std::string_view url) { return sizeof(PageRecord) + url.size() + 2 * 16; }
 std::size_t HitBytes(std::string_view hit) { return sizeof(std::string) + hit.size() + 2 * 4; }
 
-// Indexes beside the page list, so that neither the duplicate-page test nor the
-// duplicate-content test walks the list: a long crawl stays linear.
-struct PageIndex {
-    PageRecord* head = nullptr;  // g_PageList as this index last saw it
-    PageRecord* tail = nullptr;
-    UrlTable byUrl;
-    CrcTable crcCount;
-    std::size_t bytes = 0;  // what the records and their hits hold, as PageListBytes counts it
-
-    void Clear() {
-        head = tail = nullptr;
-        byUrl.Clear();
-        crcCount.Clear();
-        bytes = 0;
-    }
-
-    // Anyone may drop the list by setting g_PageList to null, or hand-build one;
-    // the index then follows the list as it now stands instead of pointing into
-    // records it no longer owns.
-    void Sync() {
-        if (g_PageList == head && (tail == nullptr || tail->next == nullptr)) return;
-        Clear();
-        head = g_PageList;
-        for (PageRecord* r = g_PageList; r != nullptr; r = r->next) {
-            if (byUrl.Find(r->url) == nullptr) byUrl.Insert(r);  // the first of equal URLs wins, as a list walk would
-            crcCount.Add(r->crc);
-            if (r->hitIndex.Size() != r->hits.size()) r->hitIndex.Rebuild(r->hits);
-            bytes += RecordBytes(r->url);
-            for (const std::string& hit : r->hits) bytes += HitBytes(hit);
-            tail = r;
-        }
-    }
-};
-
-PageIndex& Index() {
-    static PageIndex index;
-    return index;
-}
-
 std::string_view WithoutMark(std::string_view text, std::string_view marks) {
     if (!text.empty() && marks.find(text[0]) != std::string_view::npos) text.remove_prefix(1);
     return text;
 }
 
-// The record for `url` after AddPage's own mark removal, appended when missing;
-// null when nothing of the URL is left.
-PageRecord* FindOrAddPage(PageIndex& index, std::string_view url, bool& added) {
-    added = false;
-    const std::string_view page = WithoutMark(url, "*+-");
-    if (page.empty()) return nullptr;
-    if (PageRecord* known = index.byUrl.Find(page)) return known;
-
-    auto* record = new PageRecord;
-    record->url = std::string(page);
-    if (index.tail != nullptr)
-        index.tail->next = record;
-    else
-        g_PageList = record;
-    index.head = g_PageList;
-    index.tail = record;
-    index.byUrl.Insert(record);
-    index.bytes += RecordBytes(record->url);
-    added = true;
-    return record;
-}
-
 }  // namespace
+
+// Indexes beside the page list, so that neither the duplicate-page test nor the
+// duplicate-content test walks the list: a long crawl stays linear.
+struct PageListIndex {
+    PageRecord* tail = nullptr;
+    UrlTable byUrl;
+    CrcTable crcCount;
+    std::size_t bytes = 0;  // what the records and their hits hold, as Bytes counts it
+};
 
 std::ptrdiff_t HitIndex::Find(const StringList& hits, std::string_view url) const {
     if (m_slots.empty()) return -1;
@@ -250,79 +192,85 @@ void HitIndex::Rebuild(const StringList& hits) {
         if (Find(hits, hits[i]) < 0) Insert(hits, i);
 }
 
-int AddPage(const std::string& url) {
-    PageIndex& index = Index();
-    index.Sync();
+CPageList::CPageList() : m_index(std::make_unique<PageListIndex>()) {}
+
+CPageList::~CPageList() { Free(); }
+
+PageRecord* CPageList::FindOrAdd(std::string_view url, bool& added) {
+    added = false;
+    const std::string_view page = WithoutMark(url, "*+-");
+    if (page.empty()) return nullptr;
+    if (PageRecord* known = m_index->byUrl.Find(page)) return known;
+
+    auto* record = new PageRecord;
+    record->url = std::string(page);
+    if (m_index->tail != nullptr)
+        m_index->tail->next = record;
+    else
+        m_head = record;
+    m_index->tail = record;
+    m_index->byUrl.Insert(record);
+    m_index->bytes += RecordBytes(record->url);
+    added = true;
+    return record;
+}
+
+int CPageList::AddPage(const std::string& url) {
     bool added = false;
-    FindOrAddPage(index, url, added);
+    FindOrAdd(url, added);
     return added ? 1 : 0;
 }
 
-namespace {
-
 template <typename Hit>
-void AddHitTo(const std::string& pageEntry, Hit&& hitUrl) {
+void CPageList::AddHitTo(const std::string& pageEntry, Hit&& hitUrl) {
     if (pageEntry.empty()) return;
-    PageIndex& index = Index();
-    index.Sync();
     const std::string_view page = WithoutMark(pageEntry, "!*+-");
-    PageRecord* record = index.byUrl.Find(page);
+    PageRecord* record = m_index->byUrl.Find(page);
     if (record == nullptr) {
         // An entry with a second mark ("*+http://...") reduces here to a text that
         // AddPage reduces once more; the hit belongs to whichever record AddPage
         // found or made, never to a fresh look-up of the same text.
         bool added = false;
-        record = FindOrAddPage(index, page, added);
+        record = FindOrAdd(page, added);
         if (record == nullptr) return;
     }
     if (record->hitIndex.Find(record->hits, hitUrl) >= 0) return;
-    index.bytes += HitBytes(hitUrl);
+    m_index->bytes += HitBytes(hitUrl);
     record->hits.push_back(std::forward<Hit>(hitUrl));
     record->hitIndex.Insert(record->hits, record->hits.size() - 1);
-    index.crcCount.Remove(record->crc);
-    record->crc = g_PageCrc;
-    index.crcCount.Add(record->crc);
+    m_index->crcCount.Remove(record->crc);
+    record->crc = m_pageCrc;
+    m_index->crcCount.Add(record->crc);
 }
 
-}  // namespace
+void CPageList::AddHit(const std::string& pageEntry, const std::string& hitUrl) { AddHitTo(pageEntry, hitUrl); }
 
-void AddHit(const std::string& pageEntry, const std::string& hitUrl) { AddHitTo(pageEntry, hitUrl); }
+void CPageList::AddHit(const std::string& pageEntry, std::string&& hitUrl) { AddHitTo(pageEntry, std::move(hitUrl)); }
 
-void AddHit(const std::string& pageEntry, std::string&& hitUrl) { AddHitTo(pageEntry, std::move(hitUrl)); }
-
-bool IsKnownPage(std::string_view url, std::size_t hash) {
-    PageIndex& index = Index();
-    index.Sync();
-    return index.byUrl.Find(url, hash) != nullptr;
+bool CPageList::IsKnownPage(std::string_view url, std::size_t hash) const {
+    return m_index->byUrl.Find(url, hash) != nullptr;
 }
 
-bool IsKnownPage(std::string_view url) {
-    PageIndex& index = Index();
-    index.Sync();
-    return index.byUrl.Find(WithoutMark(url, "*+-")) != nullptr;
+bool CPageList::IsKnownPage(std::string_view url) const {
+    return m_index->byUrl.Find(WithoutMark(url, "*+-")) != nullptr;
 }
 
-bool IsScannedContent(std::uint64_t crc) {
-    PageIndex& index = Index();
-    index.Sync();
-    return index.crcCount.Count(crc) != 0;
-}
+bool CPageList::IsScannedContent(std::uint64_t crc) const { return m_index->crcCount.Count(crc) != 0; }
 
-int IsNewContent() { return IsScannedContent(g_PageCrc) ? 0 : 1; }
+int CPageList::IsNewContent() const { return IsScannedContent(m_pageCrc) ? 0 : 1; }
 
-void FreePageList() {
-    PageRecord* record = g_PageList;
+void CPageList::Free() {
+    PageRecord* record = m_head;
     while (record != nullptr) {
         PageRecord* next = record->next;
         delete record;
         record = next;
     }
-    g_PageList = nullptr;
-    Index().Clear();
+    m_head = nullptr;
+    m_index->tail = nullptr;
+    m_index->byUrl.Clear();
+    m_index->crcCount.Clear();
+    m_index->bytes = 0;
 }
 
-std::size_t PageListBytes() {
-    PageIndex& index = Index();
-    index.Sync();
-    return index.bytes;
-}
+std::size_t CPageList::Bytes() const { return m_index->bytes; }
