@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <string_view>
 
-inline void Require(bool ok, std::string_view promise, std::string_view detail = {}) {
+// The detail defaults to "", not to an empty view: %.*s must not be handed a
+// null pointer, not even for no characters.
+inline void Require(bool ok, std::string_view promise, std::string_view detail = "") {
     if (ok) return;
     std::fprintf(stderr, "broken: %.*s\n  %.*s\n", static_cast<int>(promise.size()), promise.data(),
                  static_cast<int>(detail.size()), detail.data());
