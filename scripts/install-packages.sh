@@ -26,6 +26,8 @@ PACKAGES=(
   nginx-light
   # one dialog test also runs on a real X server, under a window manager
   xvfb xauth openbox x11-utils
+  # the sources' format is checked by a test
+  clang-format-14
 )
 
 if [ $# -gt 0 ]; then
