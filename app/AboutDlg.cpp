@@ -20,8 +20,7 @@ QLabel* AddLine(QWidget* parent, const DialogUnits& du, const char* text, int x,
 }  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("velmor Netzspurer"));
     const DialogUnits du = SetUpTemplate(this, 222, 95);
 

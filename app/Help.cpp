@@ -21,8 +21,7 @@ protected:
         if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
         const auto* key = static_cast<const QKeyEvent*>(event);
         if (key->key() != Qt::Key_F1) return false;
-        constexpr Qt::KeyboardModifiers kBlocking =
-            Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+        constexpr Qt::KeyboardModifiers kBlocking = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
         if (key->modifiers() & kBlocking) return false;
         // A held key would otherwise stack one viewer on the other for every repeat.
         if (!key->isAutoRepeat()) ShowHelpPage();
@@ -41,10 +40,6 @@ void ShowHelpPage() {
     viewer.exec();
 }
 
-void SetHelpViewer(std::function<void(const std::string& page)> viewer) {
-    g_helpViewer = std::move(viewer);
-}
+void SetHelpViewer(std::function<void(const std::string& page)> viewer) { g_helpViewer = std::move(viewer); }
 
-void InstallHelpKey(QApplication& app) {
-    app.installEventFilter(new HelpKeyFilter(&app));
-}
+void InstallHelpKey(QApplication& app) { app.installEventFilter(new HelpKeyFilter(&app)); }

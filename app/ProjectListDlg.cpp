@@ -105,8 +105,8 @@ QAction* AddCommand(QMenu* menu, const char* text, const char* objectName) {
 }  // namespace
 
 CProjectListDlg::CProjectListDlg(QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint) {
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                          Qt::WindowCloseButtonHint) {
     LoadAppIcon();
     m_chain.runEditor = RunEditor;
     m_chain.runSearch = RunSearch;
@@ -119,8 +119,7 @@ CProjectListDlg::CProjectListDlg(QWidget* parent)
     m_menuBar = new QMenuBar(this);
     m_menuBar->setObjectName(QStringLiteral("m_menuBar"));
     QMenu* file = m_menuBar->addMenu(QStringLiteral("&File"));
-    connect(AddCommand(file, "&Exit", "actionExit"), &QAction::triggered, this,
-            [this] { done(QDialog::Rejected); });
+    connect(AddCommand(file, "&Exit", "actionExit"), &QAction::triggered, this, [this] { done(QDialog::Rejected); });
     m_pProjectMenu = m_menuBar->addMenu(QStringLiteral("&Project"));
     connect(AddCommand(m_pProjectMenu, "&New", "actionNew"), &QAction::triggered, this,
             [this] { OpenProject(kNewProjectName); });
@@ -134,8 +133,7 @@ CProjectListDlg::CProjectListDlg(QWidget* parent)
         CAboutDlg box;
         box.exec();
     });
-    connect(AddCommand(about, "&Help", "actionHelp"), &QAction::triggered, this,
-            [] { ShowHelpPage(); });
+    connect(AddCommand(about, "&Help", "actionHelp"), &QAction::triggered, this, [] { ShowHelpPage(); });
 
     // Enter in the window means "open the current item"; the button only
     // carries that meaning and is never seen.
@@ -179,8 +177,7 @@ CProjectListDlg::CProjectListDlg(QWidget* parent)
         colours.setColor(group, QPalette::Text, Qt::white);
     }
     // The selection stays visible while another window has the focus.
-    colours.setColor(QPalette::Inactive, QPalette::Highlight,
-                     colours.color(QPalette::Active, QPalette::Highlight));
+    colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
     colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
                      colours.color(QPalette::Active, QPalette::HighlightedText));
     m_list->setPalette(colours);
@@ -254,13 +251,11 @@ void CProjectListDlg::OpenProject(std::string name) {
 
 void CProjectListDlg::DeleteCurrentProject() {
     if (m_strCurrent.empty() || m_strCurrent == kNewProjectItem || m_strCurrent == kHelpItem) {
-        AppMessageBox().Show("This item could not be deleted!", "Delete", MsgIcon::Stop,
-                             MsgButtons::Ok);
+        AppMessageBox().Show("This item could not be deleted!", "Delete", MsgIcon::Stop, MsgButtons::Ok);
         return;
     }
     const std::string question = "Delete project \"" + m_strCurrent + "\" ?";
-    if (AppMessageBox().Show(question, "Delete confirmation", MsgIcon::Question,
-                             MsgButtons::YesNo) != MsgResult::Yes)
+    if (AppMessageBox().Show(question, "Delete confirmation", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
         return;
     // Files only: a directory of that name is not part of the project. A file
     // that is already gone is no error; the refresh shows what is left.
@@ -298,8 +293,8 @@ bool CProjectListDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void CProjectListDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    const bool plain = !event->modifiers() ||
-                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    const bool plain =
+        !event->modifiers() || (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
     if (enter && plain && m_btnOpen->isEnabled()) {
         // QDialog only presses a default button that is visible.
         m_btnOpen->click();
@@ -311,8 +306,8 @@ void CProjectListDlg::keyPressEvent(QKeyEvent* event) {
 void CProjectListDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     const int cx = width();
-    const int menuHeight = m_menuBar->heightForWidth(cx) > 0 ? m_menuBar->heightForWidth(cx)
-                                                             : m_menuBar->sizeHint().height();
+    const int menuHeight =
+        m_menuBar->heightForWidth(cx) > 0 ? m_menuBar->heightForWidth(cx) : m_menuBar->sizeHint().height();
     m_menuBar->setGeometry(0, 0, cx, menuHeight);
     const int cy = height() - menuHeight;
     m_banner->setGeometry(0, menuHeight, cx, kBannerHeight);

@@ -14,8 +14,7 @@ const char* const kBrowserFlagsVariable = "QTWEBENGINE_CHROMIUM_FLAGS";
 // Fatal errors only; --disable-logging turns logging off in builds that log by default.
 const char* const kQuietFlags = "--disable-logging --log-level=3";
 // Any of these in the user's flags means the user has chosen how the engine logs.
-const char* const kLoggingSwitches[] = {"--enable-logging", "--disable-logging", "--log-level",
-                                        "--v", "--vmodule"};
+const char* const kLoggingSwitches[] = {"--enable-logging", "--disable-logging", "--log-level", "--v", "--vmodule"};
 
 std::mutex g_heldMutex;
 QStringList g_held;
@@ -38,8 +37,10 @@ void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
         held.swap(g_held);
     }
     for (const QString& line : held) std::fprintf(stderr, "%s\n", qPrintable(line));
-    if (g_printer) g_printer(type, context, message);
-    else std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    if (g_printer)
+        g_printer(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 bool NamesSwitch(const QString& flag, const QString& name) {
@@ -50,8 +51,7 @@ bool NamesSwitch(const QString& flag, const QString& name) {
 bool DiagnosticsWanted() { return qgetenv(kDebugVariable) == "1"; }
 
 std::string QuietBrowserFlags(const std::string& userFlags) {
-    const QStringList flags =
-        QString::fromStdString(userFlags).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList flags = QString::fromStdString(userFlags).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString& flag : flags)
         for (const char* name : kLoggingSwitches)
             if (NamesSwitch(flag, QLatin1String(name))) return userFlags;
@@ -61,8 +61,7 @@ std::string QuietBrowserFlags(const std::string& userFlags) {
 void QuietenDiagnostics() {
     if (DiagnosticsWanted()) return;
     const QByteArray user = qgetenv(kBrowserFlagsVariable);
-    qputenv(kBrowserFlagsVariable,
-            QByteArray::fromStdString(QuietBrowserFlags(user.toStdString())));
+    qputenv(kBrowserFlagsVariable, QByteArray::fromStdString(QuietBrowserFlags(user.toStdString())));
     g_printer = qInstallMessageHandler(QuietHandler);
 }
 

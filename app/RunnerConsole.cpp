@@ -17,9 +17,8 @@ void RunnerConsole::Message(const std::string& caption, const std::string& text)
     DrawLocked(true);
 }
 
-void RunnerConsole::Update(const std::string* url, const std::string* status,
-                           const std::int32_t* pages, const std::int32_t* hits,
-                           const std::int64_t* bytes) {
+void RunnerConsole::Update(const std::string* url, const std::string* status, const std::int32_t* pages,
+                           const std::int32_t* hits, const std::int64_t* bytes) {
     if (!m_tty) return;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (url != nullptr) m_url = *url;
@@ -42,8 +41,8 @@ void RunnerConsole::DrawLocked(bool force) {
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - m_lastDraw < std::chrono::milliseconds(50)) return;
     m_lastDraw = now;
-    std::string line = "Pages " + std::to_string(m_pages) + "  Hits " + std::to_string(m_hits) +
-                       "  Bytes " + std::to_string(m_bytes) + "  " + m_url;
+    std::string line = "Pages " + std::to_string(m_pages) + "  Hits " + std::to_string(m_hits) + "  Bytes " +
+                       std::to_string(m_bytes) + "  " + m_url;
     if (!m_status.empty()) line += "  [" + m_status + "]";
     // Made safe before it is cut, so that the cut counts what the terminal shows.
     line = TerminalSafe(line);
@@ -64,8 +63,7 @@ void RunnerConsole::ClearLocked() {
     m_drawn = false;
 }
 
-MsgResult ConsoleMessageBox::Show(const std::string& text, const std::string& caption, MsgIcon,
-                                  MsgButtons buttons) {
+MsgResult ConsoleMessageBox::Show(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons) {
     m_console.Message(caption, text);
     return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
 }

@@ -17,8 +17,8 @@ public:
     // "caption: text" on a line of its own on standard error.
     void Message(const std::string& caption, const std::string& text);
     // Null arguments keep their last value. Only on a terminal.
-    void Update(const std::string* url, const std::string* status, const std::int32_t* pages,
-                const std::int32_t* hits, const std::int64_t* bytes);
+    void Update(const std::string* url, const std::string* status, const std::int32_t* pages, const std::int32_t* hits,
+                const std::int64_t* bytes);
     // Removes the progress line for good, before the summary is printed.
     void Clear();
 
@@ -42,8 +42,7 @@ private:
 class ConsoleMessageBox : public IMessageBox {
 public:
     explicit ConsoleMessageBox(RunnerConsole& console) : m_console(console) {}
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon,
-                   MsgButtons buttons) override;
+    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons) override;
 
 private:
     RunnerConsole& m_console;

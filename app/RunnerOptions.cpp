@@ -25,8 +25,7 @@ std::string TakeExport(const std::string& file, RunnerOptions& options) {
 
 std::string TakeConnections(const std::string& count, RunnerOptions& options) {
     const std::string problem = "--connections takes a number from 1 to " + std::to_string(CSearch::kMaxConnections);
-    if (count.empty() || count.size() > 2 || count.find_first_not_of("0123456789") != std::string::npos)
-        return problem;
+    if (count.empty() || count.size() > 2 || count.find_first_not_of("0123456789") != std::string::npos) return problem;
     const int n = std::stoi(count);
     if (n < 1 || n > CSearch::kMaxConnections) return problem;
     options.connections = n;
@@ -86,8 +85,7 @@ RunnerCommandLine Bad(std::string problem) {
 const ValueOption* FindValueOption(std::string_view arg, std::optional<std::string>& inlineValue) {
     for (const ValueOption& option : kValueOptions) {
         if (arg == option.name) return &option;
-        if (arg.size() > option.name.size() && arg.starts_with(option.name) &&
-            arg[option.name.size()] == '=') {
+        if (arg.size() > option.name.size() && arg.starts_with(option.name) && arg[option.name.size()] == '=') {
             inlineValue = std::string(arg.substr(option.name.size() + 1));
             return &option;
         }

@@ -9,7 +9,7 @@
 
 struct RunnerOptions {
     std::string projectName;
-    std::optional<std::string> exportFile;  // --export FILE
+    std::optional<std::string> exportFile;              // --export FILE
     ExportFormat exportFormat = ExportFormat::HitList;  // from exportFile's extension
     int connections = CSearch::kDefaultConnections;     // --connections N
     bool fetchStats = false;                            // --fetch-stats

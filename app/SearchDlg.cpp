@@ -25,15 +25,12 @@ void CSearchDlg::PostWhileRunning(Fn fn) {
         Qt::QueuedConnection);
 }
 
-MsgResult CPostedMessageBox::Show(const std::string& text, const std::string& caption,
-                                  MsgIcon icon, MsgButtons buttons) {
+MsgResult CPostedMessageBox::Show(const std::string& text, const std::string& caption, MsgIcon icon,
+                                  MsgButtons buttons) {
     // The report writer runs on the window's thread and its "Share violation!"
     // must be seen before the dialog ends, so it is shown at once.
-    if (QThread::currentThread() == m_dlg->thread())
-        return AppMessageBox().Show(text, caption, icon, buttons);
-    m_dlg->PostWhileRunning([text, caption, icon, buttons] {
-        AppMessageBox().Show(text, caption, icon, buttons);
-    });
+    if (QThread::currentThread() == m_dlg->thread()) return AppMessageBox().Show(text, caption, icon, buttons);
+    m_dlg->PostWhileRunning([text, caption, icon, buttons] { AppMessageBox().Show(text, caption, icon, buttons); });
     // The worker only ever tells, it never asks; a question has no one to answer it in time.
     return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
 }
@@ -56,14 +53,12 @@ CSearchDlg::~CSearchDlg() {
 
 void CSearchDlg::BuildTemplate() {
     setWindowTitle(QStringLiteral("velmor Netzspurer"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     SetDialogIcon(this);
     const DialogUnits du = SetUpTemplate(this, 267, 226);
 
-    auto label = [&](const char* name, const QString& text, int x, int y, int w, int h,
-                     Qt::Alignment align) {
+    auto label = [&](const char* name, const QString& text, int x, int y, int w, int h, Qt::Alignment align) {
         auto* l = new QLabel(text, this);
         l->setObjectName(QString::fromLatin1(name));
         // Addresses and status texts come from the web; they are shown as they are.
@@ -139,8 +134,7 @@ void CSearchDlg::OnStart() {
         m_paintRequested = false;
         m_lastPaint.invalidate();
         if (!m_search.Start()) {
-            AppMessageBox().Show("Process could not be started!", "Error", MsgIcon::Stop,
-                                 MsgButtons::Ok);
+            AppMessageBox().Show("Process could not be started!", "Error", MsgIcon::Stop, MsgButtons::Ok);
             return;
         }
         m_state = State::Running;
@@ -165,8 +159,7 @@ void CSearchDlg::OnCancel() {
     }
     m_state = State::Question;
 
-    const MsgResult answer =
-        AppMessageBox().Show("Save found?", "Cancel", MsgIcon::Question, MsgButtons::YesNo);
+    const MsgResult answer = AppMessageBox().Show("Save found?", "Cancel", MsgIcon::Question, MsgButtons::YesNo);
     if (answer == MsgResult::Yes) {
         KeepFound(m_search, m_strReportFile, m_workerBox);
         accept();
@@ -188,8 +181,7 @@ void CSearchDlg::UrlOpened(const std::string& url) {
 
 void CSearchDlg::ShowCurrentUrl(const QString& url) {
     // Shortened in the middle: the host and the file name are what tell pages apart.
-    m_stcUrl->setText(m_stcUrl->fontMetrics().elidedText(url, Qt::ElideMiddle,
-                                                          m_stcUrl->contentsRect().width()));
+    m_stcUrl->setText(m_stcUrl->fontMetrics().elidedText(url, Qt::ElideMiddle, m_stcUrl->contentsRect().width()));
     m_stcUrl->setToolTip(url);
 }
 
@@ -229,8 +221,7 @@ void CSearchDlg::SearchFinished() {
 void CSearchDlg::RequestProgressPaint() {
     // One request in flight at a time: a page of thousands of lines must not
     // flood the window's queue with one event per line.
-    if (!m_paintRequested.exchange(true))
-        PostWhileRunning([this] { ScheduleProgressPaint(); });
+    if (!m_paintRequested.exchange(true)) PostWhileRunning([this] { ScheduleProgressPaint(); });
 }
 
 void CSearchDlg::ScheduleProgressPaint() {

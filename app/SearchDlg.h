@@ -28,8 +28,7 @@ class CSearchDlg;
 class CPostedMessageBox : public IMessageBox {
 public:
     explicit CPostedMessageBox(CSearchDlg* dlg) : m_dlg(dlg) {}
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon,
-                   MsgButtons buttons) override;
+    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) override;
 
 private:
     CSearchDlg* m_dlg;

@@ -13,9 +13,7 @@ namespace terminal_text {
 
 // C0 controls and DEL, as bytes, and the C1 controls a terminal also obeys: a
 // lone byte 0x80 to 0x9F outside UTF-8.
-inline bool IsControlByte(unsigned char byte) {
-    return byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
-}
+inline bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F); }
 
 // A valid UTF-8 sequence that a terminal takes as a command or that reorders
 // the text around it: the C1 controls U+0080 to U+009F, and the bidirectional
@@ -52,10 +50,12 @@ inline std::string TerminalSafe(std::string_view text) {
         // A byte outside valid UTF-8 is judged on its own.
         const std::size_t length = std::max<std::size_t>(ValidUtf8SequenceAt(text), 1);
         const std::string_view piece = text.substr(0, length);
-        const bool control = length == 1 ? IsControlByte(static_cast<unsigned char>(piece[0]))
-                                         : IsControlSequence(piece);
-        if (control) AppendPercentHex(out, piece);
-        else out += piece;
+        const bool control =
+            length == 1 ? IsControlByte(static_cast<unsigned char>(piece[0])) : IsControlSequence(piece);
+        if (control)
+            AppendPercentHex(out, piece);
+        else
+            out += piece;
         text.remove_prefix(length);
     }
     return out;

@@ -49,8 +49,9 @@ const std::string kUsage =
     "                     .csv   one row per hit: page,hit\n"
     "                     .json  the counts, the pages with their hits, the failed URLs\n"
     "  --connections N  keep up to N pages in flight, fetching ahead of the search\n"
-    "                   (1 to " + std::to_string(CSearch::kMaxConnections) + ", default " +
-    std::to_string(CSearch::kDefaultConnections) + "); 1 fetches one page at a time.\n"
+    "                   (1 to " +
+    std::to_string(CSearch::kMaxConnections) + ", default " + std::to_string(CSearch::kDefaultConnections) +
+    "); 1 fetches one page at a time.\n"
     "                   The results are the same with any N.\n"
     "  --max-memory SIZE  stop when the crawl's own data (found pages and hits,\n"
     "                   the queue) passes SIZE (such as 512M or 2G; default a\n"
@@ -153,9 +154,7 @@ public:
     void SetStatusText(const std::string& text) override {
         m_console.Update(nullptr, &text, nullptr, nullptr, nullptr);
     }
-    void UrlOpened(const std::string& url) override {
-        m_console.Update(&url, nullptr, nullptr, nullptr, nullptr);
-    }
+    void UrlOpened(const std::string& url) override { m_console.Update(&url, nullptr, nullptr, nullptr, nullptr); }
     void CountersChanged(std::int32_t pages, std::int32_t hits, std::int64_t bytes) override {
         m_console.Update(nullptr, nullptr, &pages, &hits, &bytes);
     }
@@ -184,12 +183,9 @@ SearchCounters FinalCounters(const CrawlState& state) {
 bool WriteRequestedExport(const RunnerOptions& options, const PageRecord* pages, const SearchCounters& counters,
                           const StringList& failed, IMessageBox& box) {
     if (!options.exportFile) return true;
-    if (WriteExport(*options.exportFile, options.exportFormat, pages, counters, failed,
-                    &g_cancelWrite))
-        return true;
+    if (WriteExport(*options.exportFile, options.exportFormat, pages, counters, failed, &g_cancelWrite)) return true;
     if (g_cancelWrite) return false;
-    box.Show("The export could not be written to " + *options.exportFile, "Error", MsgIcon::Stop,
-             MsgButtons::Ok);
+    box.Show("The export could not be written to " + *options.exportFile, "Error", MsgIcon::Stop, MsgButtons::Ok);
     return false;
 }
 
@@ -206,8 +202,7 @@ int Run(const RunnerOptions& options) {
 
     // The new-project placeholder never has a file: the editor refuses to save under it.
     if (IsNewProjectName(name)) {
-        box.Show("Please provide another name for this project!", "Important",
-                 MsgIcon::Information, MsgButtons::Ok);
+        box.Show("Please provide another name for this project!", "Important", MsgIcon::Information, MsgButtons::Ok);
         return kExitUsage;
     }
     ProjectData project;
@@ -280,7 +275,8 @@ int Run(const RunnerOptions& options) {
         const FetchStats stats = search->FetchStatistics();
         std::cerr << "Requests: " << stats.requests << "  Fetched ahead: " << stats.fetchedAhead
                   << "  Never reached: " << stats.neverReached << "  Peak waiting bytes: " << stats.peakWaitingBytes
-                  << "\nCrawl data bytes: " << search->CrawlBytes() << "  Page list bytes: " << state.m_pageList.Bytes() << "\n";
+                  << "\nCrawl data bytes: " << search->CrawlBytes() << "  Page list bytes: " << state.m_pageList.Bytes()
+                  << "\n";
     }
 
     if (g_stopSignal != 0) return g_stopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;
@@ -292,16 +288,10 @@ int Run(const RunnerOptions& options) {
 int main(int argc, char** argv) {
     const RunnerCommandLine line = ParseRunnerCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (line.action) {
-        case RunnerAction::ShowHelp:
-            std::cout << kUsage;
-            return 0;
-        case RunnerAction::ShowVersion:
-            std::cout << "netzspurer-crawl " << NETZSPURER_VERSION << "\n";
-            return 0;
-        case RunnerAction::BadUsage:
-            return Usage(line.problem);
-        case RunnerAction::Run:
-            break;
+        case RunnerAction::ShowHelp: std::cout << kUsage; return 0;
+        case RunnerAction::ShowVersion: std::cout << "netzspurer-crawl " << NETZSPURER_VERSION << "\n"; return 0;
+        case RunnerAction::BadUsage: return Usage(line.problem);
+        case RunnerAction::Run: break;
     }
     return Run(line.options);
 }

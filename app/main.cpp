@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
     StartUpSucceeded();
 
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        AppMessageBox().Show("Fehler beim Initialisieren der Windows-Sockets.", AppName(),
-                             MsgIcon::Exclamation, MsgButtons::Ok);
+        AppMessageBox().Show("Fehler beim Initialisieren der Windows-Sockets.", AppName(), MsgIcon::Exclamation,
+                             MsgButtons::Ok);
         return 1;
     }
     InstallHelpKey(app);

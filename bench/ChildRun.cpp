@@ -64,7 +64,8 @@ bool WaitUntilEnded(pid_t pid, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     int ready = 0;
     do {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         ready = poll(&watch, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
     } while (ready < 0 && errno == EINTR);
     close(pidfd);

@@ -29,7 +29,8 @@ Corpus MakeCorpus(int pageCount, std::size_t pageSize) {
     const char* const words[] = {"download", "the", "latest", "version", "of", "our", "tools", "and", "read", "more"};
     Corpus corpus;
     for (int p = 0; p < pageCount; ++p) {
-        corpus.urls.push_back("http://bench.example/dir" + std::to_string(p % 16) + "/page" + std::to_string(p) + ".htm");
+        corpus.urls.push_back("http://bench.example/dir" + std::to_string(p % 16) + "/page" + std::to_string(p) +
+                              ".htm");
         std::string html = "<html><head><title>Page " + std::to_string(p) +
                            "</title><meta http-equiv=\"Content-Type\" content=\"text/html\"></head><body>";
         while (html.size() < pageSize) {
@@ -40,11 +41,17 @@ Corpus MakeCorpus(int pageCount, std::size_t pageSize) {
                 case 0: html += "<a href=\"page" + std::to_string(pick(400)) + ".htm\">next</a>"; break;
                 case 1: html += "<a href=\"/dir" + std::to_string(pick(16)) + "/index.htm\">up</a>"; break;
                 case 2: html += "<a href=\"../files/tool" + std::to_string(pick(200)) + ".zip\">zip</a>"; break;
-                case 3: html += "<img src=\"img/pic" + std::to_string(pick(300)) + ".gif\" width=\"10\" height=\"10\">"; break;
-                case 4: html += "<a href=\"http://mirror" + std::to_string(pick(5)) + ".example/setup.exe\">mirror</a>"; break;
+                case 3:
+                    html += "<img src=\"img/pic" + std::to_string(pick(300)) + ".gif\" width=\"10\" height=\"10\">";
+                    break;
+                case 4:
+                    html += "<a href=\"http://mirror" + std::to_string(pick(5)) + ".example/setup.exe\">mirror</a>";
+                    break;
                 case 5: html += "<a href=\"javascript:open('x.htm')\" onclick=\"go()\">pop</a>"; break;
                 case 6: html += "<a href=\"mailto:info@bench.example\">mail</a>"; break;
-                case 7: html += "<table border=\"0\" cellpadding=\"2\"><tr><td align=\"left\">cell</td></tr></table>"; break;
+                case 7:
+                    html += "<table border=\"0\" cellpadding=\"2\"><tr><td align=\"left\">cell</td></tr></table>";
+                    break;
                 default: html += "<b>bold</b> <i>italic</i> <br>"; break;
             }
         }

@@ -44,9 +44,9 @@ constexpr auto kRunTimeBase = std::chrono::seconds(30);
 constexpr auto kRunTimePerPage = std::chrono::milliseconds(4);
 
 // The targets.
-constexpr double kScalingLimit = 1.3;          // time per page, largest generated site over the smallest
-constexpr double kWget2FactorNoDelay = 1.5;    // default's speed over wget2's, served without delay
-constexpr double kWget2FactorDelayed = 1.0;    // the same on the delayed sites
+constexpr double kScalingLimit = 1.3;            // time per page, largest generated site over the smallest
+constexpr double kWget2FactorNoDelay = 1.5;      // default's speed over wget2's, served without delay
+constexpr double kWget2FactorDelayed = 1.0;      // the same on the delayed sites
 constexpr long kMemoryAllowanceKiB = 64 * 1024;  // over the page list, which N=1 holds as well
 
 // What netzspurer-crawl takes for a page, so that wget2 fetches the same:
@@ -75,9 +75,9 @@ struct Config {
 struct Figures {
     int runs = 0;
     int succeeded = 0;
-    std::string failure;  // how the first failed run ended
+    std::string failure;        // how the first failed run ended
     std::string failureOutput;  // the first line it wrote on standard error
-    double timedOutAfter = 0;  // wall seconds of a run that was killed
+    double timedOutAfter = 0;   // wall seconds of a run that was killed
     double wall = 0;
     double cpu = 0;
     long peakKiB = 0;
@@ -201,8 +201,16 @@ Sample RunOnce(const Config& config, const SiteServer& server, const Site& site,
     const std::string certificate = server.CertificateFile();
     Sample sample;
     if (config.wget2) {
-        std::vector<std::string> args = {"wget2", "-r", "-l", "0", "-nd", "--no-robots", "-q", "--delete-after",
-                                         "--filter-urls", std::string("--accept-regex=") + kWget2PageRegex,
+        std::vector<std::string> args = {"wget2",
+                                         "-r",
+                                         "-l",
+                                         "0",
+                                         "-nd",
+                                         "--no-robots",
+                                         "-q",
+                                         "--delete-after",
+                                         "--filter-urls",
+                                         std::string("--accept-regex=") + kWget2PageRegex,
                                          "--stats-site=csv:site.csv"};
         if (!certificate.empty()) args.push_back("--ca-certificate=" + certificate);
         args.insert(args.end(), config.options.begin(), config.options.end());
@@ -253,8 +261,7 @@ void PrintRow(const std::string& label, const Figures& f, const std::string& sam
 
 void AddTarget(const std::string& what, const std::string& figure, std::optional<bool> met) {
     g_targets.push_back({what, figure, met});
-    std::printf("  target: %-64s %-28s %s\n", what.c_str(), figure.c_str(),
-                !met ? "n/a" : *met ? "PASS" : "MISS");
+    std::printf("  target: %-64s %-28s %s\n", what.c_str(), figure.c_str(), !met ? "n/a" : *met ? "PASS" : "MISS");
 }
 
 // Speed of `fast` over `slow` (by wall time) against `factor`.
@@ -291,9 +298,9 @@ std::vector<Figures> CompareOn(const Site& site, const std::vector<Config>& conf
     std::printf("%s: %s, %s, %d run%s each, killed after %lld s\n", site.name.c_str(),
                 site.kind == Site::Kind::Manual ? site.folder.c_str()
                                                 : (std::to_string(site.pages) + " generated pages").c_str(),
-                site.delayMs > 0     ? (std::to_string(site.delayMs) + " ms a response (cpp-httplib)").c_str()
-                : site.https ? "nginx https, HTTP/2, gzip"
-                             : "nginx http",
+                site.delayMs > 0 ? (std::to_string(site.delayMs) + " ms a response (cpp-httplib)").c_str()
+                : site.https     ? "nginx https, HTTP/2, gzip"
+                                 : "nginx http",
                 reps, reps == 1 ? "" : "s", static_cast<long long>(timeout.count() / 1000));
     std::fflush(stdout);
 
@@ -351,7 +358,8 @@ std::vector<Figures> CompareOn(const Site& site, const std::vector<Config>& conf
         if (!configs[c].wget2 && reference != nullptr && !got.samples.empty()) {
             f.sameAsReference = std::all_of(got.samples.begin(), got.samples.end(),
                                             [&](const Sample& s) { return s.signature == reference->signature; });
-            sameness = c == 0 ? (f.sameAsReference ? "reference" : "VARIES") : (f.sameAsReference ? "identical" : "DIFFERS");
+            sameness =
+                c == 0 ? (f.sameAsReference ? "reference" : "VARIES") : (f.sameAsReference ? "identical" : "DIFFERS");
         }
         PrintRow(configs[c].label, f, sameness);
     }
@@ -463,12 +471,13 @@ int main(int argc, char** argv) {
     };
     if (haveWget2) {
         configs.push_back({"wget2 (5 threads)", true, {}});
-        configs.push_back({"wget2 --max-threads=" + std::to_string(connections), true,
+        configs.push_back({"wget2 --max-threads=" + std::to_string(connections),
+                           true,
                            {"--max-threads=" + std::to_string(connections)}});
     }
     std::printf("Crawls on 127.0.0.1; netzspurer-crawl's default is N=%d; %s; medians of %d run%s; %ld cores\n\n",
-                connections, haveWget2 ? Wget2Version().c_str() : "wget2 not installed",
-                options->reps, options->reps == 1 ? "" : "s", sysconf(_SC_NPROCESSORS_ONLN));
+                connections, haveWget2 ? Wget2Version().c_str() : "wget2 not installed", options->reps,
+                options->reps == 1 ? "" : "s", sysconf(_SC_NPROCESSORS_ONLN));
 
     const fs::path root = fs::temp_directory_path() / ("netzspurer-crawl-compare-" + std::to_string(getpid()));
     std::vector<std::pair<Site, std::vector<Figures>>> generated;
@@ -498,8 +507,8 @@ int main(int argc, char** argv) {
         const auto& [large, largeFigures] = generated.back();
         const Figures& a = smallFigures[1];
         const Figures& b = largeFigures[1];
-        const std::string what = "time per page, default, " + std::to_string(large.pages) + " vs " +
-                                 std::to_string(small.pages) + " pages";
+        const std::string what =
+            "time per page, default, " + std::to_string(large.pages) + " vs " + std::to_string(small.pages) + " pages";
         if (a.Usable() && b.Usable() && a.pages > 0 && b.pages > 0) {
             const double ratio = (b.wall / static_cast<double>(b.pages)) / (a.wall / static_cast<double>(a.pages));
             AddTarget(what, Fixed(ratio, 2) + "x (at most " + Fixed(kScalingLimit, 1) + "x)", ratio <= kScalingLimit);

@@ -21,11 +21,13 @@ public:
 
     void Run(const unsigned char*& in, std::size_t& inLeft, unsigned char*& out, std::size_t& outLeft) override {
         if (m_state == nullptr || m_ended || Failed()) return;
-        const BrotliDecoderResult result = BrotliDecoderDecompressStream(m_state, &inLeft, &in, &outLeft, &out, nullptr);
+        const BrotliDecoderResult result =
+            BrotliDecoderDecompressStream(m_state, &inLeft, &in, &outLeft, &out, nullptr);
         if (result == BROTLI_DECODER_RESULT_SUCCESS) {
             m_ended = true;
         } else if (result == BROTLI_DECODER_RESULT_ERROR) {
-            m_error = std::string("invalid data (") + BrotliDecoderErrorString(BrotliDecoderGetErrorCode(m_state)) + ")";
+            m_error =
+                std::string("invalid data (") + BrotliDecoderErrorString(BrotliDecoderGetErrorCode(m_state)) + ")";
         }
         NoteRoom(outLeft, BrotliDecoderHasMoreOutput(m_state) == BROTLI_TRUE);
     }

@@ -4,10 +4,22 @@ std::string ConnectionStatusText(int code, const char* info) {
     const char* text = "NOOP";
     bool withInfo = false;
     switch (code) {
-        case kResolvingName: text = "Resolving DNS enty for "; withInfo = true; break;
-        case kNameResolved: text = "DNS: "; withInfo = true; break;
-        case kConnectingToServer: text = "Connecting to"; withInfo = true; break;
-        case kConnectedToServer: text = "Connected to"; withInfo = true; break;
+        case kResolvingName:
+            text = "Resolving DNS enty for ";
+            withInfo = true;
+            break;
+        case kNameResolved:
+            text = "DNS: ";
+            withInfo = true;
+            break;
+        case kConnectingToServer:
+            text = "Connecting to";
+            withInfo = true;
+            break;
+        case kConnectedToServer:
+            text = "Connected to";
+            withInfo = true;
+            break;
         case kSendingRequest: text = "Sending request"; break;
         case kRequestSent: text = "Request send"; break;
         case kReceivingResponse: text = "Waiting for reply"; break;

@@ -66,9 +66,9 @@ public:
 
 private:
     struct Stage {
-        std::string coding;  // as the header names it, for error texts
+        std::string coding;                   // as the header names it, for error texts
         std::unique_ptr<CDecodeStage> codec;  // null once its stream is over
-        bool ended = false;  // its stream ended, or a later coding's did
+        bool ended = false;                   // its stream ended, or a later coding's did
         // Decoded bytes the next coding has not taken yet ([begin, end)).
         std::vector<unsigned char> buffer;
         std::size_t begin = 0;

@@ -14,8 +14,7 @@ public:
     // Decodes from [in, in + inLeft) into [out, out + outLeft) and advances both
     // past what was taken and written. Input is taken only as far as the room
     // allows, and never past the end of the coded stream.
-    virtual void Run(const unsigned char*& in, std::size_t& inLeft, unsigned char*& out,
-                     std::size_t& outLeft) = 0;
+    virtual void Run(const unsigned char*& in, std::size_t& inLeft, unsigned char*& out, std::size_t& outLeft) = 0;
 
     // The coded stream has ended: whatever follows it is not part of it.
     bool Ended() const { return m_ended; }

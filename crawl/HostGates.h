@@ -16,11 +16,11 @@ public:
     using Clock = std::chrono::steady_clock;
 
     enum class Verdict {
-        Go,          // the request may start now
-        Wait,        // not yet: the origin's robots.txt is coming, or the origin is to be left alone a while
-        NeedRobots,  // the origin's robots.txt is to be read first
-        Disallowed,  // its robots.txt keeps the crawler off the page
-        Unreachable, // its robots.txt could not be asked for: neither can the page
+        Go,           // the request may start now
+        Wait,         // not yet: the origin's robots.txt is coming, or the origin is to be left alone a while
+        NeedRobots,   // the origin's robots.txt is to be read first
+        Disallowed,   // its robots.txt keeps the crawler off the page
+        Unreachable,  // its robots.txt could not be asked for: neither can the page
     };
 
     // `obeyRobots` false: robots.txt is neither read nor obeyed (a site the user owns).

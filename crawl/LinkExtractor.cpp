@@ -54,9 +54,12 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 
 int DigitValue(char c, int base) {
     int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        v = c - 'A' + 10;
     return v < base ? v : -1;
 }
 
@@ -184,8 +187,10 @@ bool ForEachSrcSetUrl(std::string_view set, OnUrl&& onUrl) {
             while (url.back() == ',') url.remove_suffix(1);
         } else {
             for (bool inParentheses = false; i < set.size() && (inParentheses || set[i] != ','); ++i) {
-                if (set[i] == '(') inParentheses = true;
-                else if (set[i] == ')') inParentheses = false;
+                if (set[i] == '(')
+                    inParentheses = true;
+                else if (set[i] == ')')
+                    inParentheses = false;
             }
         }
         std::string link(url);

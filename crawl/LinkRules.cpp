@@ -12,9 +12,7 @@ namespace {
 
 char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
+bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 std::string_view WithoutPageMark(std::string_view entry) {
     if (!entry.empty() && (entry[0] == '+' || entry[0] == '*' || entry[0] == '-')) entry.remove_prefix(1);
@@ -213,8 +211,8 @@ LinkDecision DecideLink(std::string_view link, const LinkContext& context, const
     return decision;
 }
 
-std::optional<std::string> FollowedEntry(std::string_view link, const PageContext& page,
-                                         const StringList& exclusions, std::string_view base) {
+std::optional<std::string> FollowedEntry(std::string_view link, const PageContext& page, const StringList& exclusions,
+                                         std::string_view base) {
     const CrawlRules rules = MakeCrawlRules(exclusions, {}, 0);
     const LinkDecision decision = DecideLink(link, LinkContext{page, true, std::string(base)}, rules);
     if (decision.followLength == 0) return std::nullopt;

@@ -56,14 +56,13 @@ bool IsExcluded(std::string_view upperUrl, const StringList& exclusions);
 // The URL to queue for a classified link when the follow test passes: cut at
 // its fragment, within `base` when one is in force, a page and not a program.
 // `upperUrl` is the upper-cased form of `url`.
-std::optional<std::string> FollowTarget(std::string_view url, std::string_view upperUrl,
-                                        std::string_view base);
+std::optional<std::string> FollowTarget(std::string_view url, std::string_view upperUrl, std::string_view base);
 
 // The queue entry that a link found on `page` becomes when the crawl follows
 // it, with `base` in force and the exclusion entries `exclusions`: what the
 // worker queues for a new page. Empty when the link is not followed.
-std::optional<std::string> FollowedEntry(std::string_view link, const PageContext& page,
-                                         const StringList& exclusions, std::string_view base);
+std::optional<std::string> FollowedEntry(std::string_view link, const PageContext& page, const StringList& exclusions,
+                                         std::string_view base);
 
 // True when `upperText` (upper-cased) contains `part` in any case.
 bool ContainsUpper(std::string_view upperText, std::string_view part);

@@ -38,11 +38,11 @@ public:
 // of its links. Two requests for one URL that differ in any of these read the
 // page's links differently.
 struct PageRequest {
-    std::string url;         // marks and leading blanks removed
-    bool start = false;      // one of the project's own entries: the crawl's site moves with its redirects
-    bool recursive = true;   // false: nothing on the page is followed
-    bool plus = false;       // the base is made from where the page landed
-    std::string base;        // otherwise the base in force for the page ("" for none)
+    std::string url;        // marks and leading blanks removed
+    bool start = false;     // one of the project's own entries: the crawl's site moves with its redirects
+    bool recursive = true;  // false: nothing on the page is followed
+    bool plus = false;      // the base is made from where the page landed
+    std::string base;       // otherwise the base in force for the page ("" for none)
 
     bool operator==(const PageRequest&) const = default;
 };
@@ -87,9 +87,9 @@ private:
 
 // What fetching cost a search, for those who measure it.
 struct FetchStats {
-    std::size_t requests = 0;      // pages asked of servers
-    std::size_t fetchedAhead = 0;  // of them, before the worker asked for them
-    std::size_t neverReached = 0;  // of those, pages the worker never took
+    std::size_t requests = 0;          // pages asked of servers
+    std::size_t fetchedAhead = 0;      // of them, before the worker asked for them
+    std::size_t neverReached = 0;      // of those, pages the worker never took
     std::size_t peakWaitingBytes = 0;  // the most that pages fetched ahead held at once
 };
 

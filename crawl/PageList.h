@@ -32,10 +32,10 @@ private:
 
 struct PageRecord {
     PageRecord* next = nullptr;
-    StringList hits;         // in the order found, no two the same URL
-    std::string url;         // without mark character, no two records the same URL
-    std::uint64_t crc = 0;   // the page checksum when the latest hit was added; 0 without hits
-    HitIndex hitIndex;       // of `hits`, for the uniqueness test
+    StringList hits;        // in the order found, no two the same URL
+    std::string url;        // without mark character, no two records the same URL
+    std::uint64_t crc = 0;  // the page checksum when the latest hit was added; 0 without hits
+    HitIndex hitIndex;      // of `hits`, for the uniqueness test
 };
 
 struct PageListIndex;

@@ -82,10 +82,11 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
     scan->textBytes = text.size();
     scan->checksum = PageChecksum(text);
     if (text.empty()) return scan;
-    const bool whole = ForEachLinkDecision(text, ContextOf(request, finalUrl), rules, stop, [&](LinkDecision&& decision) {
-        scan->links.push_back(std::move(decision));
-        return true;
-    });
+    const bool whole =
+        ForEachLinkDecision(text, ContextOf(request, finalUrl), rules, stop, [&](LinkDecision&& decision) {
+            scan->links.push_back(std::move(decision));
+            return true;
+        });
     if (!whole) return nullptr;
 
     // The worker queues a page at its first link only.
@@ -95,7 +96,8 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
         if (follow.empty()) continue;
         const std::uint64_t hash = UrlHash(follow);
         const auto [first, last] = firstLinks.equal_range(hash);
-        if (std::any_of(first, last, [&](const auto& known) { return SameUrl(scan->links[known.second].Follow(), follow); })) {
+        if (std::any_of(first, last,
+                        [&](const auto& known) { return SameUrl(scan->links[known.second].Follow(), follow); })) {
             scan->links[i].repeated = true;
             continue;
         }

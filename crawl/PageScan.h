@@ -17,8 +17,8 @@
 #include "crawl/PageFetcher.h"
 
 struct PageScan {
-    PageRequest request;      // what the page was asked as
-    std::string finalUrl;     // where it was read from after redirects; empty: request.url
+    PageRequest request;   // what the page was asked as
+    std::string finalUrl;  // where it was read from after redirects; empty: request.url
     std::uint64_t checksum = 0;
     std::size_t textBytes = 0;
     // The links that record or follow something, in document order.

@@ -58,14 +58,11 @@ std::string AddressText(const sockaddr* address) {
         raw = &reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
     else if (address->sa_family == AF_INET6)
         raw = &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-    if (raw == nullptr || inet_ntop(address->sa_family, raw, text.data(), text.size()) == nullptr)
-        return {};
+    if (raw == nullptr || inet_ntop(address->sa_family, raw, text.data(), text.size()) == nullptr) return {};
     return text.data();
 }
 
-bool IsHttpScheme(const char* scheme) {
-    return std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0;
-}
+bool IsHttpScheme(const char* scheme) { return std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0; }
 
 // Checks the URL and brings it into the form sent on the wire (see WireForm). A text
 // without a scheme is refused rather than guessed at: "mailto:a@b" must not turn
@@ -143,8 +140,8 @@ long RetryAfterSeconds(std::string_view value, std::time_t now) {
     return std::min(seconds, kMaxRetryAfterSeconds);
 }
 
-CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& limits,
-                             const std::atomic<bool>* stop, CURLSH* share)
+CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& limits, const std::atomic<bool>* stop,
+                             CURLSH* share)
     : m_observer(observer), m_limits(limits), m_stop(stop) {
     InitCurlOnce();
     m_easy.reset(curl_easy_init());
@@ -172,8 +169,7 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
     if (caBundle.files.size() == 1) {
         set(CURLOPT_CAINFO, caBundle.files.front().c_str());
     } else if (caBundle.files.size() > 1) {
-        curl_blob blob{const_cast<char*>(caBundle.certificates.data()), caBundle.certificates.size(),
-                       CURL_BLOB_COPY};
+        curl_blob blob{const_cast<char*>(caBundle.certificates.data()), caBundle.certificates.size(), CURL_BLOB_COPY};
         set(CURLOPT_CAINFO_BLOB, &blob);
     }
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
@@ -442,8 +438,7 @@ void CPageTransfer::ReserveText() {
     // and is copied again and again; the length is the server's word, so the
     // page limit bounds it.
     curl_off_t length = -1;
-    if (curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length <= 0)
-        return;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length <= 0) return;
     m_text.reserve(std::min(static_cast<std::size_t>(length), m_limits.maxBodyBytes));
 }
 
@@ -483,8 +478,7 @@ size_t CPageTransfer::OnBody(char* data, size_t size, size_t count, void* userda
             // libcurl keeps these bytes and hands them over again once resumed.
             self->m_paused = true;
             return CURL_WRITEFUNC_PAUSE;
-        case Take::Fail:
-            break;
+        case Take::Fail: break;
     }
     return CURL_WRITEFUNC_ERROR;
 }

@@ -47,12 +47,12 @@ public:
 
 // What a transfer leaves behind once it has ended. Holds no connection.
 struct PageOutcome {
-    std::string text;         // the body's lines joined; when failed, its whole lines before the failure
-    long status = 0;          // the HTTP status of the last answer
-    bool busy = false;        // the server answered 429 or 503: the page is to be asked for again
+    std::string text;            // the body's lines joined; when failed, its whole lines before the failure
+    long status = 0;             // the HTTP status of the last answer
+    bool busy = false;           // the server answered 429 or 503: the page is to be asked for again
     long retryAfterSeconds = 0;  // when busy: how long to wait first
-    bool skipped = false;     // never asked for: robots.txt keeps crawlers off it
-    std::size_t bodyBytes = 0;  // decoded body bytes taken
+    bool skipped = false;        // never asked for: robots.txt keeps crawlers off it
+    std::size_t bodyBytes = 0;   // decoded body bytes taken
     std::string finalUrl;
     bool failed = false;
     std::string failure;  // the InternetError's text when failed
@@ -74,8 +74,8 @@ class CPageTransfer {
 public:
     // `stop` (may be null) is the search's stop request; `share` (may be null)
     // the share handle whose cookies and TLS sessions the transfer uses.
-    CPageTransfer(ITransferObserver& observer, const FetchLimits& limits,
-                  const std::atomic<bool>* stop = nullptr, CURLSH* share = nullptr);
+    CPageTransfer(ITransferObserver& observer, const FetchLimits& limits, const std::atomic<bool>* stop = nullptr,
+                  CURLSH* share = nullptr);
     ~CPageTransfer();
     CPageTransfer(const CPageTransfer&) = delete;
     CPageTransfer& operator=(const CPageTransfer&) = delete;
@@ -182,7 +182,7 @@ private:
     std::string m_text;
     std::size_t m_bodyBytes = 0;  // decoded, as the limit counts them
     CURLcode m_result = CURLE_OK;
-    std::string m_failure;  // why the transfer failed, when libcurl's word is not the whole story
+    std::string m_failure;   // why the transfer failed, when libcurl's word is not the whole story
     std::string m_brokeOff;  // the connection broke off after a compressed body began: why
     std::array<char, CURL_ERROR_SIZE> m_errorText{};
 

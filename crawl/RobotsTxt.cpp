@@ -66,10 +66,14 @@ Line ParseLine(std::string_view text) {
     if (colon == std::string_view::npos) return {};
     const std::string_view key = Trimmed(text.substr(0, colon));
     Line line{Key::Other, Trimmed(text.substr(colon + 1))};
-    if (EqualsNoCase(key, "user-agent")) line.key = Key::UserAgent;
-    else if (EqualsNoCase(key, "allow")) line.key = Key::Allow;
-    else if (EqualsNoCase(key, "disallow")) line.key = Key::Disallow;
-    else if (EqualsNoCase(key, "crawl-delay")) line.key = Key::CrawlDelay;
+    if (EqualsNoCase(key, "user-agent"))
+        line.key = Key::UserAgent;
+    else if (EqualsNoCase(key, "allow"))
+        line.key = Key::Allow;
+    else if (EqualsNoCase(key, "disallow"))
+        line.key = Key::Disallow;
+    else if (EqualsNoCase(key, "crawl-delay"))
+        line.key = Key::CrawlDelay;
     return line;
 }
 
@@ -113,8 +117,8 @@ void ForEachLine(std::string_view text, LineFn&& onLine) {
 
 CRobotsTxt CRobotsTxt::Parse(std::string_view bytes, std::string_view agent) {
     const std::string_view token = ProductToken(Trimmed(agent));
-    GroupRules named;    // the groups that name the crawler
-    GroupRules anyone;   // the groups for "*"
+    GroupRules named;   // the groups that name the crawler
+    GroupRules anyone;  // the groups for "*"
     bool namedSeen = false;
     // What the group being read is for; before the first User-agent line, rules belong to no group.
     bool namesCrawler = false;
@@ -123,22 +127,21 @@ CRobotsTxt CRobotsTxt::Parse(std::string_view bytes, std::string_view agent) {
     ForEachLine(ReadPart(bytes), [&](std::string_view text) {
         const Line line = ParseLine(text);
         switch (line.key) {
-        case Key::Other:
-            return;
-        case Key::UserAgent:
-            if (!inAgentLines) namesCrawler = forAnyone = false;  // a new group begins
-            inAgentLines = true;
-            if (IsForAnyCrawler(line.value)) {
-                forAnyone = true;
-            } else {
-                const std::string_view name = ProductToken(line.value);
-                if (!name.empty() && EqualsNoCase(name, token)) namesCrawler = namedSeen = true;
-            }
-            return;
-        default:
-            inAgentLines = false;
-            if (namesCrawler) named.Add(line);
-            if (forAnyone) anyone.Add(line);
+            case Key::Other: return;
+            case Key::UserAgent:
+                if (!inAgentLines) namesCrawler = forAnyone = false;  // a new group begins
+                inAgentLines = true;
+                if (IsForAnyCrawler(line.value)) {
+                    forAnyone = true;
+                } else {
+                    const std::string_view name = ProductToken(line.value);
+                    if (!name.empty() && EqualsNoCase(name, token)) namesCrawler = namedSeen = true;
+                }
+                return;
+            default:
+                inAgentLines = false;
+                if (namesCrawler) named.Add(line);
+                if (forAnyone) anyone.Add(line);
         }
     });
 

@@ -83,6 +83,7 @@ private:
     public:
         explicit StatusGate(CSearch& search) : m_search(search) {}
         void SetStatusText(const std::string& text) override;
+
     private:
         CSearch& m_search;
     };

@@ -216,11 +216,10 @@ void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
         return;
     }
     shared.workerWaiting = true;
-    shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds),
-                            [this] {
-                                return shared.news || (arrivalsUnseen && planner != nullptr &&
-                                                       shared.foresight.size() < shared.foresightTaken + connections);
-                            });
+    shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds), [this] {
+        return shared.news ||
+               (arrivalsUnseen && planner != nullptr && shared.foresight.size() < shared.foresightTaken + connections);
+    });
     shared.workerWaiting = false;
     shared.news = false;
 }
@@ -247,8 +246,9 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request
         if (auto it = shared.fetches.find(request.url); it != shared.fetches.end()) {
             fetch = it->second;
             // A page read under another request, or whose failure may be the wait's, is asked for anew.
-            const bool stale = fetch->ended && !fetch->skipped &&
-                               (fetch->untrusted || (!fetch->failed && (!fetch->scan || fetch->scan->request != request)));
+            const bool stale =
+                fetch->ended && !fetch->skipped &&
+                (fetch->untrusted || (!fetch->failed && (!fetch->scan || fetch->scan->request != request)));
             if (stale) {
                 shared.fetches.erase(it);
                 shared.waiting -= fetch->waitingBytes;
@@ -536,7 +536,8 @@ void CSearchSession::Impl::RobotsEnded(const Fetch& fetch, const PageOutcome& ou
 bool CSearchSession::Impl::RetryWhenBusy(const std::shared_ptr<Fetch>& fetch, PageOutcome& outcome) {
     if (++fetch->attempts < kBusyAttempts) {
         // Nothing more goes to the origin meanwhile; the page waits for it like a page ahead.
-        gates->HoldUntil(fetch->request.url, CHostGates::Clock::now() + std::chrono::seconds(outcome.retryAfterSeconds));
+        gates->HoldUntil(fetch->request.url,
+                         CHostGates::Clock::now() + std::chrono::seconds(outcome.retryAfterSeconds));
         std::lock_guard<std::mutex> lock(shared.mutex);
         fetch->started = false;
         if (!fetch->awaited && !fetch->dropped) pendingAhead.push_back(fetch);
@@ -661,8 +662,7 @@ void CSearchSession::Impl::StartTransfers(std::vector<std::shared_ptr<Fetch>>& s
                 ++inFlight;
                 return false;
             }
-            case CHostGates::Verdict::Wait:
-                break;
+            case CHostGates::Verdict::Wait: break;
         }
         return false;
     };

@@ -22,20 +22,20 @@
 struct Fetch {
     Fetch(PageRequest asked, bool early) : request(std::move(asked)), ahead(early) {}
 
-    PageRequest request;       // as foreseen; as the worker asked, once it has taken the page
-    const bool ahead;          // asked for before the worker wanted it
-    bool awaited = false;      // the worker has taken it
-    bool dropped = false;      // nobody wants it any more: its transfer ends
-    bool started = false;      // the network thread has taken it up
-    bool opened = false;       // its body has begun, or it has ended
+    PageRequest request;   // as foreseen; as the worker asked, once it has taken the page
+    const bool ahead;      // asked for before the worker wanted it
+    bool awaited = false;  // the worker has taken it
+    bool dropped = false;  // nobody wants it any more: its transfer ends
+    bool started = false;  // the network thread has taken it up
+    bool opened = false;   // its body has begun, or it has ended
     bool ended = false;
     bool failed = false;
     // Fetched ahead, held back for memory, and failed: perhaps through the wait,
     // so the failure is not the page's own. It is asked for again when taken.
     bool untrusted = false;
-    bool skipped = false;          // its origin's robots.txt keeps crawlers off it
-    int attempts = 0;              // requests that a busy server turned away
-    std::string robotsOrigin;      // not a page: the robots.txt of this origin
+    bool skipped = false;      // its origin's robots.txt keeps crawlers off it
+    int attempts = 0;          // requests that a busy server turned away
+    std::string robotsOrigin;  // not a page: the robots.txt of this origin
     std::string failure;
     std::string finalUrl;
     std::size_t bytes = 0;         // its text so far: whole lines, joined

@@ -82,7 +82,8 @@ bool CCrawlWorker::FetchPage(const PageRequest& request, std::shared_ptr<const P
                 // Text that arrives after the stop was asked for is not counted.
                 if (m_stop) return false;
                 m_state.m_nBytes += static_cast<std::int64_t>(added);
-                if (m_progress != nullptr) m_progress->CountersChanged(m_state.m_nPages, m_state.m_nHits, m_state.m_nBytes);
+                if (m_progress != nullptr)
+                    m_progress->CountersChanged(m_state.m_nPages, m_state.m_nHits, m_state.m_nBytes);
             }
             if (m_stop) return false;
             scan = file->Scan(request);

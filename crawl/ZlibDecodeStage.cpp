@@ -86,21 +86,15 @@ private:
         out += outGiven - m_stream.avail_out;
         outLeft -= outGiven - m_stream.avail_out;
         switch (rc) {
-        case Z_STREAM_END:
-            m_ended = true;
-            break;
-        case Z_OK:
-        case Z_BUF_ERROR:  // no room or no input: nothing lost
-            break;
-        case Z_NEED_DICT:
-            m_error = "the stream needs a preset dictionary";
-            break;
-        case Z_MEM_ERROR:
-            m_error = "out of memory";
-            break;
-        default:
-            m_error = std::string("invalid data (") + (m_stream.msg ? m_stream.msg : "zlib error") + ")";
-            break;
+            case Z_STREAM_END: m_ended = true; break;
+            case Z_OK:
+            case Z_BUF_ERROR:  // no room or no input: nothing lost
+                break;
+            case Z_NEED_DICT: m_error = "the stream needs a preset dictionary"; break;
+            case Z_MEM_ERROR: m_error = "out of memory"; break;
+            default:
+                m_error = std::string("invalid data (") + (m_stream.msg ? m_stream.msg : "zlib error") + ")";
+                break;
         }
         NoteRoom(outLeft);
     }

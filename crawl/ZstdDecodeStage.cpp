@@ -51,22 +51,19 @@ public:
 private:
     void Fail(std::size_t rc) {
         switch (ZSTD_getErrorCode(rc)) {
-        case ZSTD_error_prefix_unknown:
-            // Bytes after a whole frame that begin no frame: they are not part of
-            // the stream, and are ignored like the bytes after a gzip member.
-            if (m_wholeFrames && m_betweenFrames) {
-                m_ended = true;
+            case ZSTD_error_prefix_unknown:
+                // Bytes after a whole frame that begin no frame: they are not part of
+                // the stream, and are ignored like the bytes after a gzip member.
+                if (m_wholeFrames && m_betweenFrames) {
+                    m_ended = true;
+                    return;
+                }
+                break;
+            case ZSTD_error_frameParameter_windowTooLarge:
+                m_error = "a frame needs a window larger than " + std::to_string((1u << kWindowLogMax) >> 20) + " MiB";
                 return;
-            }
-            break;
-        case ZSTD_error_frameParameter_windowTooLarge:
-            m_error = "a frame needs a window larger than " + std::to_string((1u << kWindowLogMax) >> 20) + " MiB";
-            return;
-        case ZSTD_error_memory_allocation:
-            m_error = "out of memory";
-            return;
-        default:
-            break;
+            case ZSTD_error_memory_allocation: m_error = "out of memory"; return;
+            default: break;
         }
         m_error = std::string("invalid data (") + ZSTD_getErrorName(rc) + ")";
     }

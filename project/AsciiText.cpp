@@ -14,17 +14,14 @@ std::string ToUpperAscii(std::string_view text) {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
 }
 
 bool ContainsNoCase(std::string_view text, std::string_view part) {
     return ToUpperAscii(text).find(ToUpperAscii(part)) != std::string::npos;
 }
 
-bool IsWhiteSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
+bool IsWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 std::string TrimLeft(std::string_view text) {
     std::size_t i = 0;

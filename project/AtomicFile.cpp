@@ -71,8 +71,7 @@ std::filesystem::path FollowLinks(const std::string& path) {
 
 }  // namespace
 
-CAtomicFile::CAtomicFile(const std::string& path, const std::atomic<bool>* cancel)
-    : m_cancel(cancel) {
+CAtomicFile::CAtomicFile(const std::string& path, const std::atomic<bool>* cancel) : m_cancel(cancel) {
     const std::filesystem::path target = FollowLinks(path);
     if (target.empty()) return;
     m_target = target.string();
@@ -136,13 +135,11 @@ void CAtomicFile::PaceWriteback() {
     if (m_written - m_stepStart < kWritebackStepBytes) return;
     // Only a pace: the fsync in Commit is what makes the bytes safe, so a file
     // system that cannot do this loses nothing but the pace.
-    ::sync_file_range(m_fd, static_cast<off_t>(m_stepStart),
-                      static_cast<off_t>(m_written - m_stepStart), SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(m_fd, static_cast<off_t>(m_stepStart), static_cast<off_t>(m_written - m_stepStart),
+                      SYNC_FILE_RANGE_WRITE);
     if (m_stepStart > m_prevStepStart) {
-        ::sync_file_range(m_fd, static_cast<off_t>(m_prevStepStart),
-                          static_cast<off_t>(m_stepStart - m_prevStepStart),
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                              SYNC_FILE_RANGE_WAIT_AFTER);
+        ::sync_file_range(m_fd, static_cast<off_t>(m_prevStepStart), static_cast<off_t>(m_stepStart - m_prevStepStart),
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
     }
     m_prevStepStart = m_stepStart;
     m_stepStart = m_written;

@@ -34,27 +34,17 @@ namespace {
 constexpr int kDroppedComboHeight = 85;
 constexpr int kClosedComboHeight = 15;
 
-const char* const kArchives[] = {
-    ".ARC", ".ARJ", ".B64", ".BHX", ".GZ", ".HQX", ".LZH", ".TAR",
-    ".TAZ", ".TGZ", ".TZ", ".UU", ".UUE", ".XXE", ".Z", ".ZIP"
-};
-const char* const kExecutables[] = {
-    ".BAT", ".CGI", ".CMD", ".COM", ".DLL", ".EXE", ".OCX"
-};
+const char* const kArchives[] = {".ARC", ".ARJ", ".B64", ".BHX", ".GZ",  ".HQX", ".LZH", ".TAR",
+                                 ".TAZ", ".TGZ", ".TZ",  ".UU",  ".UUE", ".XXE", ".Z",   ".ZIP"};
+const char* const kExecutables[] = {".BAT", ".CGI", ".CMD", ".COM", ".DLL", ".EXE", ".OCX"};
 const char* const kMedia[] = {
-    ".ART", ".BMP", ".DCX", ".DIB", ".GIF", ".ICO", ".ICL", ".IFF",
-    ".ILBM", ".JFIF", ".JIF", ".JPE", ".JPEG", ".JPG", ".LBM", ".PCD",
-    ".PCX", ".PIC", ".PNG", ".PSD", ".RLE", ".TGA", ".TIF", ".WMF",
-    ".FON", ".TTF", ".PBM", ".RA", ".RAM", ".RTS", ".AIFF", ".AIF",
-    ".AIFC", ".AU", ".SND", ".QT", ".MOV", ".AVI", ".XBM", ".XIF",
-    ".WAV"
-};
+    ".ART", ".BMP", ".DCX",  ".DIB", ".GIF",  ".ICO", ".ICL", ".IFF", ".ILBM", ".JFIF", ".JIF", ".JPE", ".JPEG", ".JPG",
+    ".LBM", ".PCD", ".PCX",  ".PIC", ".PNG",  ".PSD", ".RLE", ".TGA", ".TIF",  ".WMF",  ".FON", ".TTF", ".PBM",  ".RA",
+    ".RAM", ".RTS", ".AIFF", ".AIF", ".AIFC", ".AU",  ".SND", ".QT",  ".MOV",  ".AVI",  ".XBM", ".XIF", ".WAV"};
 // ".XLS" twice is how the list has always been; "All" skips the second one.
-const char* const kDocuments[] = {
-    ".DOC", ".PDF", ".RTF", ".TXT", ".DIC", ".EXC", ".URI", ".DOT",
-    ".WPD", ".WPS", ".XLS", ".XLS", ".MDB", ".DBF", ".WQ1", ".WKS",
-    ".HTM", ".HTML", ".ASP", ".VRM", ".PHTM", ".PHTML", ".DHTM", ".DHTML"
-};
+const char* const kDocuments[] = {".DOC", ".PDF",  ".RTF", ".TXT", ".DIC",  ".EXC",   ".URI",  ".DOT",
+                                  ".WPD", ".WPS",  ".XLS", ".XLS", ".MDB",  ".DBF",   ".WQ1",  ".WKS",
+                                  ".HTM", ".HTML", ".ASP", ".VRM", ".PHTM", ".PHTML", ".DHTM", ".DHTML"};
 
 // List items keep the entry's own bytes beside the displayed text, so that
 // entries which do not survive the trip through the display encoding still
@@ -64,9 +54,7 @@ std::string ItemText(const QListWidgetItem* item) {
     return std::string(raw.constData(), static_cast<std::size_t>(raw.size()));
 }
 
-bool SortsBefore(const std::string& a, const std::string& b) {
-    return ToUpperAscii(a) < ToUpperAscii(b);
-}
+bool SortsBefore(const std::string& a, const std::string& b) { return ToUpperAscii(a) < ToUpperAscii(b); }
 
 // Behind the entries that sort equal, so that equal entries keep the order of adding.
 void InsertSorted(QListWidget* list, const std::string& entry) {
@@ -80,8 +68,7 @@ void InsertSorted(QListWidget* list, const std::string& entry) {
             lo = mid + 1;
     }
     auto* item = new QListWidgetItem(ToQt(entry));
-    item->setData(Qt::UserRole,
-                  QByteArray(entry.data(), static_cast<qsizetype>(entry.size())));
+    item->setData(Qt::UserRole, QByteArray(entry.data(), static_cast<qsizetype>(entry.size())));
     list->insertItem(lo, item);
 }
 
@@ -144,8 +131,8 @@ bool SameProjectFile(const std::string& a, const std::string& b) {
 
 CProjectDlg::CProjectDlg(ProjectData& project, QWidget* parent) : QDialog(parent), m_project(project) {
     setWindowTitle(QStringLiteral("velmor Netzspurer"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     CreateControls();
     SetTabOrder();
     FillComboBoxes();
@@ -281,8 +268,7 @@ void CProjectDlg::CreateControls() {
     connect(m_btnUrlDelete, &QPushButton::clicked, this, &CProjectDlg::OnUrlDelete);
     connect(m_btnUrlDeleteAll, &QPushButton::clicked, this, &CProjectDlg::OnUrlDeleteAll);
 
-    connect(m_lstPatterns, &QListWidget::itemSelectionChanged, this,
-            &CProjectDlg::OnSelChangePatterns);
+    connect(m_lstPatterns, &QListWidget::itemSelectionChanged, this, &CProjectDlg::OnSelChangePatterns);
     connect(m_btnPatternAdd, &QPushButton::clicked, this, &CProjectDlg::OnPatternAdd);
     connect(m_btnPatternUpdate, &QPushButton::clicked, this, &CProjectDlg::OnPatternUpdate);
     connect(m_btnPatternDelete, &QPushButton::clicked, this, &CProjectDlg::OnPatternDelete);
@@ -311,14 +297,14 @@ void CProjectDlg::CreateControls() {
 // The URL list leads, so the focus starts there; the name field comes last.
 void CProjectDlg::SetTabOrder() {
     const std::initializer_list<QWidget*> order = {
-        m_lstUrls, m_edtUrl, m_btnUrlDelete, m_btnUrlDeleteAll, m_btnUrlUpdate, m_btnUrlAdd,
-        m_cboArchives, m_btnArchivesAdd, m_btnArchivesAll,
-        m_cboExecutables, m_btnExecutablesAdd, m_btnExecutablesAll,
-        m_cboMedia, m_btnMediaAdd, m_btnMediaAll,
-        m_cboDocuments, m_btnDocumentsAdd, m_btnDocumentsAll,
-        m_chkAllLinks, m_lstPatterns, m_edtPattern,
-        m_btnPatternDelete, m_btnPatternDeleteAll, m_btnPatternUpdate, m_btnPatternAdd,
-        m_btnCancel, m_btnSaveCancel, m_btnShowResults, m_btnSearch, m_edtName};
+        m_lstUrls,         m_edtUrl,           m_btnUrlDelete,        m_btnUrlDeleteAll,
+        m_btnUrlUpdate,    m_btnUrlAdd,        m_cboArchives,         m_btnArchivesAdd,
+        m_btnArchivesAll,  m_cboExecutables,   m_btnExecutablesAdd,   m_btnExecutablesAll,
+        m_cboMedia,        m_btnMediaAdd,      m_btnMediaAll,         m_cboDocuments,
+        m_btnDocumentsAdd, m_btnDocumentsAll,  m_chkAllLinks,         m_lstPatterns,
+        m_edtPattern,      m_btnPatternDelete, m_btnPatternDeleteAll, m_btnPatternUpdate,
+        m_btnPatternAdd,   m_btnCancel,        m_btnSaveCancel,       m_btnShowResults,
+        m_btnSearch,       m_edtName};
     QWidget* prev = nullptr;
     for (QWidget* w : order) {
         if (prev) setTabOrder(prev, w);
@@ -369,8 +355,7 @@ void CProjectDlg::OnInitDialog() {
     const bool loaded = LoadProject(m_strName, m_project);
     for (const std::string& entry : m_project.m_urlList) InsertSorted(m_lstUrls, entry);
     for (const std::string& pattern : m_project.m_resourcePatterns) InsertSorted(m_lstPatterns, pattern);
-    if (!loaded)
-        AppMessageBox().Show("Project file missing!", "Error", MsgIcon::Stop, MsgButtons::Ok);
+    if (!loaded) AppMessageBox().Show("Project file missing!", "Error", MsgIcon::Stop, MsgButtons::Ok);
 
     m_chkAllLinks->setChecked(m_project.m_allLinks == 1);
     EnableResourceControls(m_project.m_allLinks == 0);
@@ -379,10 +364,10 @@ void CProjectDlg::OnInitDialog() {
 
 void CProjectDlg::EnableResourceControls(bool enable) {
     for (QWidget* w : std::initializer_list<QWidget*>{
-             m_cboArchives, m_btnArchivesAdd, m_btnArchivesAll, m_cboExecutables,
-             m_btnExecutablesAdd, m_btnExecutablesAll, m_cboMedia, m_btnMediaAdd, m_btnMediaAll,
-             m_cboDocuments, m_btnDocumentsAdd, m_btnDocumentsAll, m_lstPatterns, m_edtPattern,
-             m_btnPatternAdd, m_btnPatternUpdate, m_btnPatternDelete, m_btnPatternDeleteAll})
+             m_cboArchives, m_btnArchivesAdd, m_btnArchivesAll, m_cboExecutables, m_btnExecutablesAdd,
+             m_btnExecutablesAll, m_cboMedia, m_btnMediaAdd, m_btnMediaAll, m_cboDocuments, m_btnDocumentsAdd,
+             m_btnDocumentsAll, m_lstPatterns, m_edtPattern, m_btnPatternAdd, m_btnPatternUpdate, m_btnPatternDelete,
+             m_btnPatternDeleteAll})
         w->setEnabled(enable);
 }
 
@@ -391,8 +376,7 @@ bool CProjectDlg::eventFilter(QObject* watched, QEvent* event) {
         // Another window coming to the front, or the field's own context menu,
         // leaves the field where it is: the focus returns to it afterwards.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            OnKillFocusName();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) OnKillFocusName();
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -434,15 +418,13 @@ void CProjectDlg::OnSelChangeUrls() {
 }
 
 void CProjectDlg::OnUrlMode(int mode) {
-    m_edtUrl->setText(
-        ToQt(WithUrlPrefix(FromQt(m_edtUrl->text()), static_cast<UrlMode>(mode))));
+    m_edtUrl->setText(ToQt(WithUrlPrefix(FromQt(m_edtUrl->text()), static_cast<UrlMode>(mode))));
 }
 
 void CProjectDlg::OnUrlAdd() {
     std::string trimmed;
     if (!CheckUrlEntry(FromQt(m_edtUrl->text()), trimmed)) {
-        AppMessageBox().Show(kUrlSyntaxMessage, "Add an URL", MsgIcon::Information,
-                             MsgButtons::Ok);
+        AppMessageBox().Show(kUrlSyntaxMessage, "Add an URL", MsgIcon::Information, MsgButtons::Ok);
         return;
     }
     if (!ListHoldsNoCase(m_lstUrls, trimmed)) {
@@ -549,13 +531,12 @@ void CProjectDlg::OnAllLinks() {
 
 void CProjectDlg::OnSearch() {
     if (IsNewProjectName(m_strName)) {
-        AppMessageBox().Show("Please provide another name for this project!", "Important",
-                             MsgIcon::Information, MsgButtons::Ok);
+        AppMessageBox().Show("Please provide another name for this project!", "Important", MsgIcon::Information,
+                             MsgButtons::Ok);
         return;
     }
     if (!SaveProject(m_strName, m_project)) {
-        AppMessageBox().Show("Could not create project file!", "Error", MsgIcon::Stop,
-                             MsgButtons::Ok);
+        AppMessageBox().Show("Could not create project file!", "Error", MsgIcon::Stop, MsgButtons::Ok);
         done(QDialog::Rejected);
         return;
     }
@@ -564,13 +545,12 @@ void CProjectDlg::OnSearch() {
 
 void CProjectDlg::OnSaveCancel() {
     if (IsNewProjectName(m_strName)) {
-        AppMessageBox().Show("Please provide another name for this project!", "Important",
-                             MsgIcon::Information, MsgButtons::Ok);
+        AppMessageBox().Show("Please provide another name for this project!", "Important", MsgIcon::Information,
+                             MsgButtons::Ok);
         return;
     }
     if (!SaveProject(m_strName, m_project))
-        AppMessageBox().Show("Could not create project file!", "Error", MsgIcon::Stop,
-                             MsgButtons::Ok);
+        AppMessageBox().Show("Could not create project file!", "Error", MsgIcon::Stop, MsgButtons::Ok);
     done(QDialog::Rejected);
 }
 

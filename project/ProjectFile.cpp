@@ -127,18 +127,16 @@ bool ProjectFileExists(const std::string& name) {
 
 bool CheckName(const std::string& name, IMessageBox& box, bool mayRecheck) {
     if (name.empty()) {
-        box.Show("Please provide a name for this project!", "Important", MsgIcon::Information,
-                 MsgButtons::Ok);
+        box.Show("Please provide a name for this project!", "Important", MsgIcon::Information, MsgButtons::Ok);
         return false;
     }
     if (EqualsNoCase(name, "help")) {
-        box.Show("\"help\" is not a correct project name!", "Important", MsgIcon::Information,
-                 MsgButtons::Ok);
+        box.Show("\"help\" is not a correct project name!", "Important", MsgIcon::Information, MsgButtons::Ok);
         return false;
     }
     if (ProjectFileExists(name)) {
-        MsgResult answer = box.Show("This project already exists!\nOverwrite project?", "Important",
-                                    MsgIcon::Question, MsgButtons::YesNo);
+        MsgResult answer = box.Show("This project already exists!\nOverwrite project?", "Important", MsgIcon::Question,
+                                    MsgButtons::YesNo);
         if (answer != MsgResult::Yes) return false;
         ::unlink(ProjectFileName(name).c_str());
         ::unlink(ResultsFileName(name).c_str());

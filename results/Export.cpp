@@ -73,8 +73,7 @@ void WriteCsvField(IByteSink& out, std::string_view field) {
     }
     out.Write("\"");
     std::size_t plainFrom = 0;
-    for (std::size_t quote = field.find('"'); quote != std::string_view::npos;
-         quote = field.find('"', quote + 1)) {
+    for (std::size_t quote = field.find('"'); quote != std::string_view::npos; quote = field.find('"', quote + 1)) {
         out.Write(field.substr(plainFrom, quote + 1 - plainFrom));
         plainFrom = quote;  // the quote goes out once more, doubled
     }
@@ -99,8 +98,7 @@ void WriteCsv(IByteSink& out, const PageRecord* pages) {
 void WriteJsonText(IByteSink& out, std::string_view text) {
     // Every text is valid UTF-8 by now; should one slip through all the same,
     // a replacement character is better than an exception at the end of a crawl.
-    out.Write(nlohmann::json(AsJsonText(text)).dump(-1, ' ', false,
-                                                    nlohmann::json::error_handler_t::replace));
+    out.Write(nlohmann::json(AsJsonText(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 // `indent` is that of the list's own line; its items go one level deeper.
@@ -123,8 +121,7 @@ void WriteJsonTexts(IByteSink& out, const StringList& texts, std::string_view in
     out.Write("]");
 }
 
-void WriteJson(IByteSink& out, const PageRecord* pages, const SearchCounters& counters,
-               const StringList& failedUrls) {
+void WriteJson(IByteSink& out, const PageRecord* pages, const SearchCounters& counters, const StringList& failedUrls) {
     out.Write("{\n  \"counters\": {\n    \"pages_scanned\": ");
     out.Write(std::to_string(counters.pagesScanned));
     out.Write(",\n    \"hits\": ");
@@ -150,8 +147,8 @@ void WriteJson(IByteSink& out, const PageRecord* pages, const SearchCounters& co
     out.Write("\n}\n");
 }
 
-void WriteExportTo(IByteSink& out, ExportFormat format, const PageRecord* pages,
-                   const SearchCounters& counters, const StringList& failedUrls) {
+void WriteExportTo(IByteSink& out, ExportFormat format, const PageRecord* pages, const SearchCounters& counters,
+                   const StringList& failedUrls) {
     switch (format) {
         case ExportFormat::HitList: WriteHitList(out, pages); return;
         case ExportFormat::Csv: WriteCsv(out, pages); return;
@@ -169,8 +166,8 @@ std::optional<ExportFormat> ExportFormatFor(const std::string& fileName) {
     return std::nullopt;
 }
 
-std::string BuildExport(ExportFormat format, const PageRecord* pages,
-                        const SearchCounters& counters, const StringList& failedUrls) {
+std::string BuildExport(ExportFormat format, const PageRecord* pages, const SearchCounters& counters,
+                        const StringList& failedUrls) {
     std::string out;
     StringSink sink(out);
     WriteExportTo(sink, format, pages, counters, failedUrls);
@@ -178,8 +175,7 @@ std::string BuildExport(ExportFormat format, const PageRecord* pages,
 }
 
 bool WriteExport(const std::string& fileName, ExportFormat format, const PageRecord* pages,
-                 const SearchCounters& counters, const StringList& failedUrls,
-                 const std::atomic<bool>* cancel) {
+                 const SearchCounters& counters, const StringList& failedUrls, const std::atomic<bool>* cancel) {
     CAtomicFile file(fileName, cancel);
     WriteExportTo(file, format, pages, counters, failedUrls);
     return file.Commit();

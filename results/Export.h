@@ -32,8 +32,8 @@ struct SearchCounters {
 // except where the format cannot carry a byte: a hit list line encodes CR and
 // LF as %0D and %0A, and JSON percent-encodes every byte that is not part of
 // valid UTF-8.
-std::string BuildExport(ExportFormat format, const PageRecord* pages,
-                        const SearchCounters& counters, const StringList& failedUrls);
+std::string BuildExport(ExportFormat format, const PageRecord* pages, const SearchCounters& counters,
+                        const StringList& failedUrls);
 
 // Writes the export as it goes into a temporary file that replaces `fileName`
 // when complete; false when it could not be written or `cancel` turned true

@@ -30,17 +30,16 @@ const char* const kHeading = "This page could not be shown";
 
 QString LoadErrorReason(QWebEngineLoadingInfo::ErrorDomain domain, int code) {
     switch (domain) {
-    case QWebEngineLoadingInfo::CertificateErrorDomain:
-        return QStringLiteral("The server's certificate is not trusted, so the page was not loaded.");
-    case QWebEngineLoadingInfo::HttpErrorDomain:
-        return QStringLiteral("The server answered with status %1.").arg(code);
-    case QWebEngineLoadingInfo::InternalErrorDomain:
-    case QWebEngineLoadingInfo::ConnectionErrorDomain:
-        for (const NetError& error : kNetErrors)
-            if (error.code == code) return QString::fromLatin1(error.reason);
-        break;
-    default:
-        break;
+        case QWebEngineLoadingInfo::CertificateErrorDomain:
+            return QStringLiteral("The server's certificate is not trusted, so the page was not loaded.");
+        case QWebEngineLoadingInfo::HttpErrorDomain:
+            return QStringLiteral("The server answered with status %1.").arg(code);
+        case QWebEngineLoadingInfo::InternalErrorDomain:
+        case QWebEngineLoadingInfo::ConnectionErrorDomain:
+            for (const NetError& error : kNetErrors)
+                if (error.code == code) return QString::fromLatin1(error.reason);
+            break;
+        default: break;
     }
     return QStringLiteral("The page could not be loaded.");
 }
@@ -48,9 +47,9 @@ QString LoadErrorReason(QWebEngineLoadingInfo::ErrorDomain domain, int code) {
 QString LoadErrorScript(const QString& address, const QString& reason, const QString& engineText) {
     // The texts go in as JSON strings and out as text nodes: whatever an address
     // holds, it stays text.
-    const QString texts = QString::fromUtf8(
-        QJsonDocument(QJsonArray{QString::fromLatin1(kHeading), address, reason, engineText})
-            .toJson(QJsonDocument::Compact));
+    const QString texts =
+        QString::fromUtf8(QJsonDocument(QJsonArray{QString::fromLatin1(kHeading), address, reason, engineText})
+                              .toJson(QJsonDocument::Compact));
     return QStringLiteral(R"((function (t) {
   if (location.protocol !== 'chrome-error:') return;
   const page = document.documentElement;

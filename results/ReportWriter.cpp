@@ -10,20 +10,17 @@
 
 namespace {
 
-constexpr const char* kHead =
-    "<html><head></head><body BGCOLOR=#000000><font face=\"Arial\" size=\"-1\">";
+constexpr const char* kHead = "<html><head></head><body BGCOLOR=#000000><font face=\"Arial\" size=\"-1\">";
 constexpr const char* kTitleStart =
     "<TABLE BORDER=1 cellspacing=0 cellpadding=0 WIDTH=100%><TR><TD BGCOLOR=#000000>"
     "<FONT SIZE=-1 COLOR=#FFFFFF><B>Search results for ";
-constexpr const char* kTitleMiddle =
-    "</B></TD><TD BGCOLOR=#000000><FONT SIZE=-1 COLOR=#FFFFFF><B>";
+constexpr const char* kTitleMiddle = "</B></TD><TD BGCOLOR=#000000><FONT SIZE=-1 COLOR=#FFFFFF><B>";
 constexpr const char* kTitleEnd = "</B></TD></TR>";
 // A row's cells, each holding one URL: as a link, or as text when following it
 // would run script (see WriteUrlCell).
 constexpr const char* kFirstRowStart = "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1>";
 constexpr const char* kFirstRowMiddle = "</FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>";
-constexpr const char* kFurtherRowStart =
-    "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>";
+constexpr const char* kFurtherRowStart = "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1>";
 constexpr const char* kRowEnd = "</FONT></TD></TR>";
 constexpr const char* kLinkStart = "<a href=\"";
 constexpr const char* kLinkMiddle = "\">";
@@ -35,11 +32,9 @@ constexpr const char* kTail = "</font></body></html>";
 
 // Names from our own tables: strftime's %A and %B follow LC_TIME, and the
 // results page reads the same on every machine.
-constexpr const char* kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                     "Thursday", "Friday", "Saturday"};
-constexpr const char* kMonths[] = {"January", "February", "March",     "April",
-                                   "May",     "June",     "July",      "August",
-                                   "September", "October", "November", "December"};
+constexpr const char* kWeekdays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+constexpr const char* kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                                   "July",    "August",   "September", "October", "November", "December"};
 
 std::string TwoDigits(int n) {
     std::string s;
@@ -84,8 +79,7 @@ void WriteUrlCell(IByteSink& out, const std::string& url) {
 
 // The page is written piece by piece as it is made; a sink that can take no
 // more (a full disk, a cancel) ends it at the next row.
-void WritePage(IByteSink& out, const std::string& reportFile, const PageRecord* pages,
-               std::time_t when) {
+void WritePage(IByteSink& out, const std::string& reportFile, const PageRecord* pages, std::time_t when) {
     out.Write(kHead);
     out.Write(kTitleStart);
     WriteEscapedHtml(out, reportFile);
@@ -122,8 +116,7 @@ std::string EscapeHtml(const std::string& text) {
 bool RunsScript(std::string_view url) {
     // Schemes whose link runs code in the page that shows it, or builds a page
     // of its own from the link's text.
-    static constexpr std::array<std::string_view, 3> kScriptSchemes = {"javascript", "vbscript",
-                                                                       "data"};
+    static constexpr std::array<std::string_view, 3> kScriptSchemes = {"javascript", "vbscript", "data"};
     // Read as a browser reads it: leading controls and blanks skipped, tabs and line
     // breaks dropped, letters compared without case.
     std::size_t i = 0;
@@ -133,8 +126,8 @@ bool RunsScript(std::string_view url) {
         const char c = url[i];
         if (c == '\t' || c == '\n' || c == '\r') continue;
         if (c == ':') break;
-        const bool schemeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                                (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        const bool schemeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                c == '+' || c == '-' || c == '.';
         if (!schemeChar) return false;
         scheme += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     }
@@ -163,8 +156,8 @@ int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessage
     return WriteReport(reportFile, pages, box, std::time(nullptr));
 }
 
-int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box,
-                std::time_t when, const std::atomic<bool>* cancel) {
+int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box, std::time_t when,
+                const std::atomic<bool>* cancel) {
     // Never in place: a full disk or a cancel must not cost the user the last
     // good report.
     CAtomicFile file(reportFile, cancel);

@@ -15,8 +15,8 @@ class IMessageBox;
 // `cancel` turned true during the write. The title row tells the time `when`,
 // or the time of the call.
 int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box);
-int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box,
-                std::time_t when, const std::atomic<bool>* cancel = nullptr);
+int WriteReport(const std::string& reportFile, const PageRecord* pages, IMessageBox& box, std::time_t when,
+                const std::atomic<bool>* cancel = nullptr);
 // "%H:%M:%S, %A, %B %d, %Y" in English whatever the locale.
 std::string FormatReportDate(std::time_t when);
 // & < > " written as entities, so a crawled page cannot put markup into the report.

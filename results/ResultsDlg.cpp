@@ -20,15 +20,12 @@ namespace {
 // The file error texts are German, like every file error text of the program.
 std::string FileErrorText(int error, const std::string& path) {
     switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return path + " wurde nicht gefunden.";
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-        return "Zugriff auf " + path + " wurde verweigert.";
-    default:
-        return "Beim Zugriff auf " + path + " ist ein unbekannter Fehler aufgetreten.";
+        case ENOENT:
+        case ENOTDIR: return path + " wurde nicht gefunden.";
+        case EACCES:
+        case EPERM:
+        case EISDIR: return "Zugriff auf " + path + " wurde verweigert.";
+        default: return "Beim Zugriff auf " + path + " ist ein unbekannter Fehler aufgetreten.";
     }
 }
 
@@ -47,11 +44,11 @@ QPushButton* NavigationButton(QWidget* parent, const char* name, const char* tip
     button->setIconSize(QSize(16, 16));
     // Flat, the style draws no focus on them: Tab out of the page would seem to
     // go nowhere.
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton { border: 1px solid transparent; border-radius: 2px; background: transparent; }"
-        "QPushButton:hover { border-color: palette(mid); }"
-        "QPushButton:pressed { background: palette(midlight); }"
-        "QPushButton:focus { border-color: palette(highlight); }"));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { border: 1px solid transparent; border-radius: 2px; background: transparent; }"
+                       "QPushButton:hover { border-color: palette(mid); }"
+                       "QPushButton:pressed { background: palette(midlight); }"
+                       "QPushButton:focus { border-color: palette(highlight); }"));
     return button;
 }
 
@@ -147,19 +144,18 @@ void CResultsDlg::NavigatePage() { m_browser->Navigate(m_strPage); }
 bool CResultsDlg::event(QEvent* event) {
     const bool handled = QDialog::event(event);
     switch (event->type()) {
-    case QEvent::Resize:
-    case QEvent::Move:
-    case QEvent::Show:
-    case QEvent::WindowStateChange:
-        // X reports sizes late: when the window manager maximises the new window,
-        // a resize event may still carry the size from before, with the window
-        // already at its new size and no resize event to follow; or a move takes
-        // the new size into the window without any resize event at all. The
-        // window's own size after each of these is the one to follow.
-        LayOut();
-        break;
-    default:
-        break;
+        case QEvent::Resize:
+        case QEvent::Move:
+        case QEvent::Show:
+        case QEvent::WindowStateChange:
+            // X reports sizes late: when the window manager maximises the new window,
+            // a resize event may still carry the size from before, with the window
+            // already at its new size and no resize event to follow; or a move takes
+            // the new size into the window without any resize event at all. The
+            // window's own size after each of these is the one to follow.
+            LayOut();
+            break;
+        default: break;
     }
     return handled;
 }

@@ -34,8 +34,8 @@ QPixmap WarningBar(int width) {
 
 CUrlErrorDlg::CUrlErrorDlg(CrawlState& state, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("velmor Netzspurer"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     const DialogUnits du = SetUpTemplate(this, 272, 164);
 
     m_picWarning = new QLabel(this);
@@ -43,8 +43,7 @@ CUrlErrorDlg::CUrlErrorDlg(CrawlState& state, QWidget* parent) : QDialog(parent)
     m_picWarning->setPixmap(WarningBar(width()));
     m_picWarning->setGeometry(du.X(0), du.Y(0), width(), kWarningBarSize.height());
 
-    auto* message =
-        new QLabel(QStringLiteral("The requested URL could not be retrieved!"), this);
+    auto* message = new QLabel(QStringLiteral("The requested URL could not be retrieved!"), this);
     message->setObjectName(QStringLiteral("lblMessage"));
     message->setAlignment(Qt::AlignCenter);
     PlaceInUnits(message, du, 5, 15, 260, 15);

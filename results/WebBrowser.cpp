@@ -21,8 +21,7 @@
 #include "results/LoadErrorPage.h"
 
 CWebBrowser::CWebBrowser(QWidget* parent)
-    : QWebEngineView(parent),
-      m_saveFileAsker([](QWidget* owner, const QString& suggestedPath) {
+    : QWebEngineView(parent), m_saveFileAsker([](QWidget* owner, const QString& suggestedPath) {
           return QFileDialog::getSaveFileName(owner, QString(), suggestedPath);
       }) {
     // The pages shown are the program's own report and help, but the report holds
@@ -37,22 +36,19 @@ CWebBrowser::CWebBrowser(QWidget* parent)
     page()->toHtml([](const QString&) {});
     if (focusProxy()) focusProxy()->installEventFilter(this);
     // Downloads are announced by the profile, which every view of the program shares.
-    connect(page()->profile(), &QWebEngineProfile::downloadRequested, this,
-            &CWebBrowser::OnDownloadRequested);
+    connect(page()->profile(), &QWebEngineProfile::downloadRequested, this, &CWebBrowser::OnDownloadRequested);
 }
 
 bool CWebBrowser::event(QEvent* event) {
     // Whichever of the view's widgets takes the keys, now or made later, is watched.
-    if (event->type() == QEvent::ChildPolished)
-        static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
+    if (event->type() == QEvent::ChildPolished) static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
     return QWebEngineView::event(event);
 }
 
 bool CWebBrowser::eventFilter(QObject* watched, QEvent* event) {
     // Escape belongs to the window the browser sits in, wherever the focus is:
     // the browser engine keeps it for the page, and the window never hears of it.
-    if (event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
         QCoreApplication::sendEvent(window(), event);
         return true;
     }
@@ -99,17 +95,15 @@ void CWebBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
         emit NavigateComplete(AddressOf(info.url()));
     // The page's scripts stay off; the program's own world writes the message.
     if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus && info.isErrorPage())
-        page()->runJavaScript(LoadErrorScript(AddressOf(info.url()),
-                                              LoadErrorReason(info.errorDomain(), info.errorCode()),
-                                              info.errorString()),
-                              QWebEngineScript::ApplicationWorld);
+        page()->runJavaScript(
+            LoadErrorScript(AddressOf(info.url()), LoadErrorReason(info.errorDomain(), info.errorCode()),
+                            info.errorString()),
+            QWebEngineScript::ApplicationWorld);
 }
 
 void CWebBrowser::OnDownloadRequested(QWebEngineDownloadRequest* request) {
-    if (request->page() != page() || request->state() != QWebEngineDownloadRequest::DownloadRequested)
-        return;
-    const QString suggested =
-        QDir(request->downloadDirectory()).filePath(request->suggestedFileName());
+    if (request->page() != page() || request->state() != QWebEngineDownloadRequest::DownloadRequested) return;
+    const QString suggested = QDir(request->downloadDirectory()).filePath(request->suggestedFileName());
     const QString chosen = m_saveFileAsker ? m_saveFileAsker(this, suggested) : QString();
     if (chosen.isEmpty()) {
         request->cancel();

@@ -8,8 +8,7 @@
 DialogUnits::DialogUnits(const QFont& font) {
     const QFontMetrics fm(font);
     // Average width as dialog templates measure it: the 52 letters, per letter pair, rounded.
-    const int alphabet = fm.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int alphabet = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_baseX = (alphabet / 26 + 1) / 2;
     m_baseY = fm.height();
     if (m_baseX < 1) m_baseX = 1;

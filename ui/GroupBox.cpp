@@ -33,6 +33,6 @@ void CGroupBox::paintEvent(QPaintEvent*) {
                    /*midLineWidth=*/0);
     if (title.isNull()) return;
     painter.setClipping(false);
-    style()->drawItemText(&painter, title, Qt::AlignCenter | Qt::TextShowMnemonic, palette(),
-                          isEnabled(), this->title(), QPalette::WindowText);
+    style()->drawItemText(&painter, title, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(),
+                          this->title(), QPalette::WindowText);
 }

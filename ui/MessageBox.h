@@ -10,6 +10,5 @@ enum class MsgResult { Ok, Yes, No };
 class IMessageBox {
 public:
     virtual ~IMessageBox() = default;
-    virtual MsgResult Show(const std::string& text, const std::string& caption,
-                           MsgIcon icon, MsgButtons buttons) = 0;
+    virtual MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) = 0;
 };

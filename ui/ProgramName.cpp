@@ -9,8 +9,7 @@ std::string ProgramFileName() {
     std::string path = std::filesystem::read_symlink("/proc/self/exe", ec).string();
     // A program file replaced while it runs (an update, a rebuild) still names itself.
     constexpr std::string_view kDeleted = " (deleted)";
-    if (path.size() > kDeleted.size() && path.ends_with(kDeleted))
-        path.resize(path.size() - kDeleted.size());
+    if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) path.resize(path.size() - kDeleted.size());
     std::string name = std::filesystem::path(path).filename().string();
     return name.empty() ? "netzspurer" : name;
 }

@@ -14,11 +14,11 @@ IMessageBox* g_override = nullptr;
 
 QMessageBox::Icon ToQtIcon(MsgIcon icon) {
     switch (icon) {
-    case MsgIcon::Information: return QMessageBox::Information;
-    case MsgIcon::Question: return QMessageBox::Question;
-    case MsgIcon::Exclamation: return QMessageBox::Warning;
-    case MsgIcon::Stop: return QMessageBox::Critical;
-    case MsgIcon::None: break;
+        case MsgIcon::Information: return QMessageBox::Information;
+        case MsgIcon::Question: return QMessageBox::Question;
+        case MsgIcon::Exclamation: return QMessageBox::Warning;
+        case MsgIcon::Stop: return QMessageBox::Critical;
+        case MsgIcon::None: break;
     }
     return QMessageBox::NoIcon;
 }
@@ -30,13 +30,10 @@ QMessageBox::Icon ToQtIcon(MsgIcon icon) {
 // A box with Ok alone ends on Escape as usual.
 class ProgramBox : public QMessageBox {
 public:
-    ProgramBox(MsgIcon icon, const std::string& caption, const std::string& text,
-               MsgButtons buttons, QWidget* owner)
-        : QMessageBox(ToQtIcon(icon), ToQt(caption), ToQt(text),
-                      buttons == MsgButtons::YesNo ? (Yes | No) : Ok, owner),
+    ProgramBox(MsgIcon icon, const std::string& caption, const std::string& text, MsgButtons buttons, QWidget* owner)
+        : QMessageBox(ToQtIcon(icon), ToQt(caption), ToQt(text), buttons == MsgButtons::YesNo ? (Yes | No) : Ok, owner),
           m_bQuestion(buttons == MsgButtons::YesNo) {
-        if (m_bQuestion)
-            setWindowFlags((windowFlags() | Qt::CustomizeWindowHint) & ~Qt::WindowCloseButtonHint);
+        if (m_bQuestion) setWindowFlags((windowFlags() | Qt::CustomizeWindowHint) & ~Qt::WindowCloseButtonHint);
     }
 
 protected:
@@ -48,8 +45,10 @@ protected:
         QMessageBox::keyPressEvent(event);
     }
     void closeEvent(QCloseEvent* event) override {
-        if (m_bQuestion) event->ignore();
-        else QMessageBox::closeEvent(event);
+        if (m_bQuestion)
+            event->ignore();
+        else
+            QMessageBox::closeEvent(event);
     }
 
 private:
@@ -57,8 +56,7 @@ private:
 };
 }  // namespace
 
-MsgResult QtMessageBox::Show(const std::string& text, const std::string& caption, MsgIcon icon,
-                             MsgButtons buttons) {
+MsgResult QtMessageBox::Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) {
     QWidget* owner = QApplication::activeModalWidget();
     if (!owner) owner = QApplication::activeWindow();
     ProgramBox box(icon, caption, text, buttons, owner);

@@ -7,8 +7,7 @@
 
 class QtMessageBox : public IMessageBox {
 public:
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon,
-                   MsgButtons buttons) override;
+    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) override;
 };
 
 // The boxes every window of the program uses.

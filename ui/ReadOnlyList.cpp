@@ -39,13 +39,13 @@ void CReadOnlyList::AppendLine(const QString& line) {
 void CReadOnlyList::keyPressEvent(QKeyEvent* event) {
     QScrollBar* bar = verticalScrollBar();
     switch (event->key()) {
-    case Qt::Key_Up: bar->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
-    case Qt::Key_Down: bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
-    case Qt::Key_PageUp: bar->triggerAction(QAbstractSlider::SliderPageStepSub); break;
-    case Qt::Key_PageDown: bar->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
-    case Qt::Key_Home: bar->triggerAction(QAbstractSlider::SliderToMinimum); break;
-    case Qt::Key_End: bar->triggerAction(QAbstractSlider::SliderToMaximum); break;
-    default: QListWidget::keyPressEvent(event); return;
+        case Qt::Key_Up: bar->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
+        case Qt::Key_Down: bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
+        case Qt::Key_PageUp: bar->triggerAction(QAbstractSlider::SliderPageStepSub); break;
+        case Qt::Key_PageDown: bar->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
+        case Qt::Key_Home: bar->triggerAction(QAbstractSlider::SliderToMinimum); break;
+        case Qt::Key_End: bar->triggerAction(QAbstractSlider::SliderToMaximum); break;
+        default: QListWidget::keyPressEvent(event); return;
     }
     event->accept();
 }

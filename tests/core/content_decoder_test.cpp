@@ -50,15 +50,15 @@ std::string Zstd(std::string_view data, int windowLog = 0) {
 
 std::string Encoded(std::string_view data, ECoder coder) {
     switch (coder) {
-    case ECoder::Gzip: return Deflated(data, 15 + 16);
-    case ECoder::Zlib: return Deflated(data, 15);
-    case ECoder::RawDeflate: return Deflated(data, -15);
-    case ECoder::Brotli: return Brotli(data);
-    case ECoder::Zstd: return Zstd(data);
-    case ECoder::ZstdTwoFrames: {
-        const std::size_t half = data.size() / 2;
-        return Zstd(data.substr(0, half)) + Zstd(data.substr(half));
-    }
+        case ECoder::Gzip: return Deflated(data, 15 + 16);
+        case ECoder::Zlib: return Deflated(data, 15);
+        case ECoder::RawDeflate: return Deflated(data, -15);
+        case ECoder::Brotli: return Brotli(data);
+        case ECoder::Zstd: return Zstd(data);
+        case ECoder::ZstdTwoFrames: {
+            const std::size_t half = data.size() / 2;
+            return Zstd(data.substr(0, half)) + Zstd(data.substr(half));
+        }
     }
     return {};
 }
@@ -129,9 +129,7 @@ class RoundTrip : public ::testing::TestWithParam<CodingCase> {};
 TEST_P(RoundTrip, OddPiecesGiveTheBodyBackAndTrailingBytesAreIgnored) {
     static const std::string body = SampleBody();
     const std::string encoded = Encoded(body, GetParam().coders);
-    const struct {
-        std::size_t feed, ask;
-    } sizes[] = {{1, 999}, {4096, 65536}, {100000, 70001}};
+    const struct { std::size_t feed, ask; } sizes[] = {{1, 999}, {4096, 65536}, {100000, 70001}};
     for (const auto& size : sizes) {
         for (const std::string& trailing : {std::string(), std::string("trailing junk\n")}) {
             SCOPED_TRACE("feed " + std::to_string(size.feed) + ", ask " + std::to_string(size.ask) +
@@ -149,23 +147,20 @@ INSTANTIATE_TEST_SUITE_P(
                       CodingCase{"XGzipAnyCaseWithBlanks", " X-GZip\t", {ECoder::Gzip}},
                       CodingCase{"DeflateZlib", "deflate", {ECoder::Zlib}},
                       CodingCase{"DeflateRaw", "Deflate", {ECoder::RawDeflate}},
-                      CodingCase{"Brotli", "br", {ECoder::Brotli}},
-                      CodingCase{"Zstd", "zstd", {ECoder::Zstd}},
+                      CodingCase{"Brotli", "br", {ECoder::Brotli}}, CodingCase{"Zstd", "zstd", {ECoder::Zstd}},
                       CodingCase{"ZstdTwoFrames", "zstd", {ECoder::ZstdTwoFrames}},
                       CodingCase{"GzipThenBrotli", "gzip, br", {ECoder::Gzip, ECoder::Brotli}},
                       // Five codings, the most taken; identity and empty entries count for nothing.
                       CodingCase{"FiveStacked",
-                                    "deflate, identity,, ZSTD ,gzip, br, gzip",
-                                    {ECoder::RawDeflate, ECoder::Zstd, ECoder::Gzip, ECoder::Brotli, ECoder::Gzip}}),
+                                 "deflate, identity,, ZSTD ,gzip, br, gzip",
+                                 {ECoder::RawDeflate, ECoder::Zstd, ECoder::Gzip, ECoder::Brotli, ECoder::Gzip}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ContentDecoder, CutOffStreamDoesNotFinish) {
     const std::string body = SampleBody();
-    for (const CodingCase& c : {CodingCase{"", "gzip", {ECoder::Gzip}},
-                                   CodingCase{"", "deflate", {ECoder::Zlib}},
-                                   CodingCase{"", "br", {ECoder::Brotli}},
-                                   CodingCase{"", "zstd", {ECoder::ZstdTwoFrames}},
-                                   CodingCase{"", "gzip, br", {ECoder::Gzip, ECoder::Brotli}}}) {
+    for (const CodingCase& c : {CodingCase{"", "gzip", {ECoder::Gzip}}, CodingCase{"", "deflate", {ECoder::Zlib}},
+                                CodingCase{"", "br", {ECoder::Brotli}}, CodingCase{"", "zstd", {ECoder::ZstdTwoFrames}},
+                                CodingCase{"", "gzip, br", {ECoder::Gzip, ECoder::Brotli}}}) {
         const std::string encoded = Encoded(body, c.coders);
         // Stacked, the last byte may only close the outer stream after the inner
         // one has ended, and then the body is whole: cut those in the middle only.
@@ -260,8 +255,10 @@ INSTANTIATE_TEST_SUITE_P(
                       CodingCase{"Deflate", "deflate", {ECoder::Zlib}, 64 * 1024},
                       CodingCase{"Brotli", "br", {ECoder::Brotli}, std::size_t{1} << BROTLI_DEFAULT_WINDOW},
                       CodingCase{"Zstd", "zstd", {ECoder::Zstd}, 8 * 1024 * 1024},
-                      CodingCase{"GzipThenBrotli", "gzip, br", {ECoder::Gzip, ECoder::Brotli},
-                               (std::size_t{1} << BROTLI_DEFAULT_WINDOW) + 64 * 1024}),
+                      CodingCase{"GzipThenBrotli",
+                                 "gzip, br",
+                                 {ECoder::Gzip, ECoder::Brotli},
+                                 (std::size_t{1} << BROTLI_DEFAULT_WINDOW) + 64 * 1024}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -39,10 +39,16 @@ TEST(PageChecksumTest, IsXxh3OfTheWholeText) {
 
 TEST_F(CrawlStateTest, AddPageKeepsOneRecordPerUrlIgnoringSchemeAndHostCaseAndMark) {
     const std::pair<std::string, int> steps[] = {
-        {"", 0}, {"http://host/a.htm", 1}, {"HTTP://HOST/a.htm", 0}, {"*http://host/a.htm", 0},
-        {"+http://Host/a.htm", 0}, {"-http://host/a.htm", 0}, {"*", 0},
+        {"", 0},
+        {"http://host/a.htm", 1},
+        {"HTTP://HOST/a.htm", 0},
+        {"*http://host/a.htm", 0},
+        {"+http://Host/a.htm", 0},
+        {"-http://host/a.htm", 0},
+        {"*", 0},
         {"http://host/A.htm", 1},  // a path is case-sensitive on the server
-        {"http://host/a.htm/", 1}, {"http://host/a.htm?x", 1},  // slash and query make other pages
+        {"http://host/a.htm/", 1},
+        {"http://host/a.htm?x", 1},  // slash and query make other pages
         {"https://host/a.htm", 1},
     };
     for (const auto& [url, expected] : steps) EXPECT_EQ(list.AddPage(url), expected) << url;

@@ -39,9 +39,12 @@ private:
 
 TEST(ExportTest, FormatComesFromTheExtensionInAnyCase) {
     const std::pair<const char*, std::optional<ExportFormat>> cases[] = {
-        {"dir/hits.TXT", ExportFormat::HitList}, {"a.b.Csv", ExportFormat::Csv},
-        {"r.json", ExportFormat::Json},          {"r.json.bak", std::nullopt},
-        {"txt", std::nullopt},                   {"r.txt/", std::nullopt},
+        {"dir/hits.TXT", ExportFormat::HitList},
+        {"a.b.Csv", ExportFormat::Csv},
+        {"r.json", ExportFormat::Json},
+        {"r.json.bak", std::nullopt},
+        {"txt", std::nullopt},
+        {"r.txt/", std::nullopt},
     };
     for (const auto& [name, format] : cases) EXPECT_EQ(ExportFormatFor(name), format) << name;
 }
@@ -83,11 +86,11 @@ TEST(ExportTest, JsonListsOnlyPagesWithHitsAndEmptyListsAsLists) {
 TEST(ExportTest, JsonPercentEncodesBytesOutsideValidUtf8) {
     const std::pair<std::string, std::string> cases[] = {
         {"caf\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "caf\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
-        {"caf\xE9.zip", "caf%E9.zip"},                  // Latin-1
-        {"\xC0\xAF\xE0\x80\xAF", "%C0%AF%E0%80%AF"},    // overlong forms of "/"
-        {"\xED\xA0\x80", "%ED%A0%80"},                  // surrogate
-        {"\xF4\x90\x80\x80", "%F4%90%80%80"},           // above U+10FFFF
-        {"\xE2\x82x\xBF\xE2\x82", "%E2%82x%BF%E2%82"},  // cut short, lone continuation, cut at the end
+        {"caf\xE9.zip", "caf%E9.zip"},                                 // Latin-1
+        {"\xC0\xAF\xE0\x80\xAF", "%C0%AF%E0%80%AF"},                   // overlong forms of "/"
+        {"\xED\xA0\x80", "%ED%A0%80"},                                 // surrogate
+        {"\xF4\x90\x80\x80", "%F4%90%80%80"},                          // above U+10FFFF
+        {"\xE2\x82x\xBF\xE2\x82", "%E2%82x%BF%E2%82"},                 // cut short, lone continuation, cut at the end
         {std::string("\0\x1b\x7F", 3), std::string("\0\x1b\x7F", 3)},  // JSON escapes controls itself
     };
     for (const auto& [url, expected] : cases) {

@@ -91,7 +91,8 @@ void ServeSite(TestHttpServer& server, const std::string& otherHost) {
         server.Server().Get("/moved" + std::to_string(i),
                             [to](const httplib::Request&, httplib::Response& res) { res.set_redirect(to); });
     }
-    server.Server().Get("/folder", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/folder/"); });
+    server.Server().Get("/folder",
+                        [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/folder/"); });
     server.Page("/folder/", "<a href=\"inside.htm\"></a><a href=\"../p3.htm\"></a><a href=\"pack.zip\">");
     server.Page("/folder/inside.htm", "<a href=\"deep.zip\"><a href=\"/twin/b.htm\">");
     const std::string twin = "<a href=\"same.zip\"><a href=\"only-if-scanned.htm\">";
@@ -146,7 +147,9 @@ TEST_F(FetchAheadTest, ResultsAreTheSameWithAnyNumberOfConnections) {
         StringList patterns;
     } projects[] = {
         {"whole site", {U("/p0.htm")}, {".ZIP"}},
-        {"modes", {"!p17", "+" + U("/folder/"), "*" + U("/p4.htm"), refused, U("/p20.htm"), "!twin/"}, {".ZIP", ".HTM"}},
+        {"modes",
+         {"!p17", "+" + U("/folder/"), "*" + U("/p4.htm"), refused, U("/p20.htm"), "!twin/"},
+         {".ZIP", ".HTM"}},
         {"every link", {U("/p9.htm"), U("/gone.htm")}, {""}},
     };
     for (const auto& project : projects) {
@@ -183,7 +186,8 @@ TEST_F(FetchAheadTest, StopEndsAFetchedAheadCrawlAndKeepsAWholeReport) {
     search.OpenSearch(Project({slow.Url("/s0.htm")}, {".ZIP"}), &progress, &box);
     ASSERT_TRUE(search.Start());
     progress.WaitUntil([](const std::vector<Event>& events) {
-        return std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::Opened; }) >= 10;
+        return std::count_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::Opened; }) >=
+               10;
     });
     search.Stop();
     EXPECT_FALSE(search.IsRunning());
@@ -210,7 +214,8 @@ TEST_F(FetchAheadTest, StopEndsAFetchedAheadCrawlAndKeepsAWholeReport) {
 TEST_F(FetchAheadTest, StopEndsACrawlBelowAPageOfManyLinks) {
     TestHttpServer many;
     std::string index;
-    for (int i = 0; i < 50000; ++i) index += "<a href=\"/m" + std::to_string(i) + ".htm\">" + std::to_string(i) + "</a>\n";
+    for (int i = 0; i < 50000; ++i)
+        index += "<a href=\"/m" + std::to_string(i) + ".htm\">" + std::to_string(i) + "</a>\n";
     many.Page("/index.htm", index);
     many.Server().Get(R"(/m\d+\.htm)", [](const httplib::Request& req, httplib::Response& res) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -62,7 +62,7 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {R"(no tags, href="x.htm")", {}},
         {R"(href=x.htm <b>bold</b>)", {}},
         {R"(<a href=1.htm><img src=2.gif><frame src="3.htm">)", {"1.htm", "2.gif", "3.htm"}},
-        {R"(<SRC=x.htm><ASRC=y.htm>)", {"y.htm"}},  // the name must end at position 4 or later
+        {R"(<SRC=x.htm><ASRC=y.htm>)", {"y.htm"}},               // the name must end at position 4 or later
         {"<A HREF\t=\"x.htm\"><A\tHREF=\"y.htm\">", {"y.htm"}},  // only a blank may precede the "="
         {R"(<A HREF="a.htm?url=b.htm"><A HREF=c.htm?URL=d.htm>)", {"a.htm?url=b.htm", "c.htm?URL=d.htm"}},
         {R"(<A TITLE="see URL=z.htm" HREF="y.htm">)", {"z.htm", "y.htm"}},

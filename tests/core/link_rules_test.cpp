@@ -67,7 +67,8 @@ TEST(UrlTest, SplitsPartsAndHost) {
     for (const Case& c : cases) {
         const UrlParts p = SplitUrl(c.url);
         EXPECT_EQ(std::tie(p.scheme, p.authority, p.path, p.query, p.fragment),
-                  std::tie(c.scheme, c.authority, c.path, c.query, c.fragment)) << c.url;
+                  std::tie(c.scheme, c.authority, c.path, c.query, c.fragment))
+            << c.url;
         EXPECT_EQ(HostOf(c.url), c.host) << c.url;
     }
 }
@@ -75,15 +76,38 @@ TEST(UrlTest, SplitsPartsAndHost) {
 // The reference resolutions of RFC 3986, 5.4.1 and 5.4.2.
 TEST(UrlTest, ResolvesReferencesAsABrowserDoes) {
     const std::pair<std::string, std::string> cases[] = {
-        {"g:h", "g:h"}, {"g", "http://a/b/c/g"}, {"./g", "http://a/b/c/g"}, {"g/", "http://a/b/c/g/"},
-        {"/g", "http://a/g"}, {"//g", "http://g"}, {"?y", "http://a/b/c/d;p?y"}, {"g?y", "http://a/b/c/g?y"},
-        {"#s", "http://a/b/c/d;p?q#s"}, {"g#s", "http://a/b/c/g#s"}, {";x", "http://a/b/c/;x"},
-        {".", "http://a/b/c/"}, {"./", "http://a/b/c/"}, {"..", "http://a/b/"}, {"../g", "http://a/b/g"},
-        {"../..", "http://a/"}, {"../../g", "http://a/g"}, {"../../../g", "http://a/g"}, {"/./g", "http://a/g"},
-        {"/../g", "http://a/g"}, {"g.", "http://a/b/c/g."}, {".g", "http://a/b/c/.g"}, {"g..", "http://a/b/c/g.."},
-        {"./../g", "http://a/b/g"}, {"./g/.", "http://a/b/c/g/"}, {"g/./h", "http://a/b/c/g/h"},
-        {"g/../h", "http://a/b/c/h"}, {"g;x=1/../y", "http://a/b/c/y"}, {"g?y/./x", "http://a/b/c/g?y/./x"},
-        {"g#s/../x", "http://a/b/c/g#s/../x"}, {"http:g", "http:g"}, {"my page.htm", "http://a/b/c/my page.htm"},
+        {"g:h", "g:h"},
+        {"g", "http://a/b/c/g"},
+        {"./g", "http://a/b/c/g"},
+        {"g/", "http://a/b/c/g/"},
+        {"/g", "http://a/g"},
+        {"//g", "http://g"},
+        {"?y", "http://a/b/c/d;p?y"},
+        {"g?y", "http://a/b/c/g?y"},
+        {"#s", "http://a/b/c/d;p?q#s"},
+        {"g#s", "http://a/b/c/g#s"},
+        {";x", "http://a/b/c/;x"},
+        {".", "http://a/b/c/"},
+        {"./", "http://a/b/c/"},
+        {"..", "http://a/b/"},
+        {"../g", "http://a/b/g"},
+        {"../..", "http://a/"},
+        {"../../g", "http://a/g"},
+        {"../../../g", "http://a/g"},
+        {"/./g", "http://a/g"},
+        {"/../g", "http://a/g"},
+        {"g.", "http://a/b/c/g."},
+        {".g", "http://a/b/c/.g"},
+        {"g..", "http://a/b/c/g.."},
+        {"./../g", "http://a/b/g"},
+        {"./g/.", "http://a/b/c/g/"},
+        {"g/./h", "http://a/b/c/g/h"},
+        {"g/../h", "http://a/b/c/h"},
+        {"g;x=1/../y", "http://a/b/c/y"},
+        {"g?y/./x", "http://a/b/c/g?y/./x"},
+        {"g#s/../x", "http://a/b/c/g#s/../x"},
+        {"http:g", "http:g"},
+        {"my page.htm", "http://a/b/c/my page.htm"},
     };
     for (const auto& [reference, expected] : cases)
         EXPECT_EQ(ResolveUrl("http://a/b/c/d;p?q", reference), expected) << reference;
@@ -128,8 +152,12 @@ TEST(UrlTest, NormalFormAndIdentity) {
 
 TEST(UrlTest, WireFormSendsHostsInAsciiAndOtherBytesEncoded) {
     const std::pair<std::string, std::string> cases[] = {
-        {"http://b\xC3\xBC" "cher.test/caf\xC3\xA9.html?q=\xFC x", "http://xn--bcher-kva.test/caf%C3%A9.html?q=%FC%20x"},
-        {"http://user@B\xC3\x9C" "CHER.test:8080/a\tb", "http://user@xn--bcher-kva.test:8080/a%09b"},
+        {"http://b\xC3\xBC"
+         "cher.test/caf\xC3\xA9.html?q=\xFC x",
+         "http://xn--bcher-kva.test/caf%C3%A9.html?q=%FC%20x"},
+        {"http://user@B\xC3\x9C"
+         "CHER.test:8080/a\tb",
+         "http://user@xn--bcher-kva.test:8080/a%09b"},
         {"http://host/a%20b\"c{d}", "http://host/a%20b\"c{d}"},
     };
     for (const auto& [url, wire] : cases) EXPECT_EQ(WireForm(url), wire) << url;
@@ -168,12 +196,14 @@ TEST_F(LinkRulesTest, ResolvesLinksAgainstPage) {
         Open(c.page, Rules({}, 1));
         Worker().m_bRecursive = false;
         Worker().HandleLink(c.link);
-        EXPECT_EQ(HitsOf(c.page[0] == 'h' ? c.page : c.page.substr(1)), StringList{c.expected}) << c.page << " + " << c.link;
+        EXPECT_EQ(HitsOf(c.page[0] == 'h' ? c.page : c.page.substr(1)), StringList{c.expected})
+            << c.page << " + " << c.link;
     }
 }
 
 TEST_F(LinkRulesTest, FollowsOnlySameHostPages) {
-    const std::pair<std::string, std::string> cases[] = {  // link, queued ("" = not followed)
+    const std::pair<std::string, std::string> cases[] = {
+        // link, queued ("" = not followed)
         {"d.htm", "http://host/a/d.htm"},
         {"http://host/a/b", "http://host/a/b"},
         {"http://host/a/", "http://host/a/"},
@@ -187,12 +217,25 @@ TEST_F(LinkRulesTest, FollowsOnlySameHostPages) {
         {"https://host/x.htm", "https://host/x.htm"},
         {"https://HOST:8443/y/", "https://HOST:8443/y/"},
         {"go.cgi?to=https://x/", "http://host/a/go.cgi?to=https://x/"},
-        {"http://host/file.zip", ""}, {"x.php", ""}, {"http://other/x.htm", ""}, {"//other/x.htm", ""},
-        {"http:///host/x.htm", ""}, {"http:///other-host/x.htm?https://", ""},
-        {"ftp://host/x.htm", ""}, {"mailto:a@host.htm", ""}, {"file:///usr/x.htm", ""}, {"tel:123.htm", ""},
-        {"http://host/cgi-bin/x.pl", ""}, {"http://host/prog.exe", ""}, {"http://host/lib.dll/x.htm", ""},
-        {"http://host/_vti_bin/x.htm", ""}, {"http://host/a(1).htm", ""}, {"http://host/a|b.htm", ""},
-        {"http://host/a{b}.htm", ""}, {"http://host/a\\b.htm", ""}, {"JavaScript:go('x.htm')", ""},
+        {"http://host/file.zip", ""},
+        {"x.php", ""},
+        {"http://other/x.htm", ""},
+        {"//other/x.htm", ""},
+        {"http:///host/x.htm", ""},
+        {"http:///other-host/x.htm?https://", ""},
+        {"ftp://host/x.htm", ""},
+        {"mailto:a@host.htm", ""},
+        {"file:///usr/x.htm", ""},
+        {"tel:123.htm", ""},
+        {"http://host/cgi-bin/x.pl", ""},
+        {"http://host/prog.exe", ""},
+        {"http://host/lib.dll/x.htm", ""},
+        {"http://host/_vti_bin/x.htm", ""},
+        {"http://host/a(1).htm", ""},
+        {"http://host/a|b.htm", ""},
+        {"http://host/a{b}.htm", ""},
+        {"http://host/a\\b.htm", ""},
+        {"JavaScript:go('x.htm')", ""},
         {"x" + std::string(kMaxQueuedUrlLength, 'y') + ".htm", ""},
     };
     for (const auto& [link, queued] : cases) {
@@ -242,8 +285,11 @@ TEST_F(LinkRulesTest, HitsAreRecordedAsNormalisedAndCountedPerPattern) {
         {{".ZIP", ".EXE"}, 0, "http://other/a.zip.exe", "http://other/a.zip.exe", 2},
         {{}, 1, "http://other/page.htm", "http://other/page.htm", 1},
         {{".ZIP"}, 0, "redirect.htm?u=http://host/x.zip", "http://host/a/redirect.htm?u=http://host/x.zip", 1},
-        {{".ZIP"}, 0, "x" + std::string(kMaxQueuedUrlLength, 'y') + ".zip",
-         "http://host/a/x" + std::string(kMaxQueuedUrlLength, 'y') + ".zip", 1},
+        {{".ZIP"},
+         0,
+         "x" + std::string(kMaxQueuedUrlLength, 'y') + ".zip",
+         "http://host/a/x" + std::string(kMaxQueuedUrlLength, 'y') + ".zip",
+         1},
     };
     for (const Case& c : cases) {
         Open("+http://host/a/c.htm", Rules(c.patterns, c.allLinks));
@@ -254,10 +300,16 @@ TEST_F(LinkRulesTest, HitsAreRecordedAsNormalisedAndCountedPerPattern) {
 }
 
 TEST_F(LinkRulesTest, ExclusionsDropLinksButNotOffHostHits) {
-    const std::pair<StringList, std::string> cases[] = {  // exclusions, link; kept when it ends in "kept.zip"
-        {{"!private"}, "/PRIVATE/x.zip"}, {{"!private"}, "/public/kept.zip"},
-        {{"!"}, "x.zip"}, {{"!"}, "http://other/kept.zip"}, {{"!other"}, "http://other/kept.zip"},
-        {{"!x.zip"}, "https://host/x.zip"}, {{""}, "kept.zip"}, {{"!nothing", "!/A/"}, "x.zip"},
+    const std::pair<StringList, std::string> cases[] = {
+        // exclusions, link; kept when it ends in "kept.zip"
+        {{"!private"}, "/PRIVATE/x.zip"},
+        {{"!private"}, "/public/kept.zip"},
+        {{"!"}, "x.zip"},
+        {{"!"}, "http://other/kept.zip"},
+        {{"!other"}, "http://other/kept.zip"},
+        {{"!x.zip"}, "https://host/x.zip"},
+        {{""}, "kept.zip"},
+        {{"!nothing", "!/A/"}, "x.zip"},
     };
     for (const auto& [exclusions, link] : cases) {
         Open("http://host/a/c.htm", Rules({".ZIP"}), exclusions);
@@ -354,12 +406,14 @@ TEST_F(LinkRulesTest, RelativeLinksResolveAgainstThePagesBase) {
         StringList queued;  // behind the page in process, in queue order
         StringList hits;
     } cases[] = {
-        {R"(<base href="sub/"><a href="t.htm">)", {"http://host/d/sub/t.htm", "http://host/d/sub/"},
+        {R"(<base href="sub/"><a href="t.htm">)",
+         {"http://host/d/sub/t.htm", "http://host/d/sub/"},
          {"http://host/d/sub/", "http://host/d/sub/t.htm"}},
         {R"(<a href="t.htm"><base target="x"><base href="/one/"><base href="/two/">)",
          {"http://host/two/", "http://host/one/", "http://host/one/t.htm"},
          {"http://host/one/t.htm", "http://host/one/", "http://host/two/"}},
-        {R"x(<base href="javascript:void(0)"><a href="t.htm">)x", {"http://host/d/t.htm"},
+        {R"x(<base href="javascript:void(0)"><a href="t.htm">)x",
+         {"http://host/d/t.htm"},
          {"javascript:void(0)", "http://host/d/t.htm"}},
         {R"(<base href="http://other/x/"><a href="t.htm">)", {}, {"http://other/x/", "http://other/x/t.htm"}},
     };

@@ -76,9 +76,11 @@ TEST(MannersTest, RobotsTxtKeepsTheCrawlOffWhatItDisallows) {
         std::vector<std::string> opened;  // paths, in order
         std::vector<std::string> skipped;
     } cases[] = {
-        {"rules for the crawler, else for all", 200,
+        {"rules for the crawler, else for all",
+         200,
          "User-agent: *\nDisallow: /\n\nUser-agent: core_tests\nDisallow: /private/\nAllow: /private/ok.htm\n",
-         {"/index.htm", "/private/ok.htm", "/a.htm"}, {"/private/p.htm"}},
+         {"/index.htm", "/private/ok.htm", "/a.htm"},
+         {"/private/p.htm"}},
         {"no robots.txt", 404, "", {"/index.htm", "/private/ok.htm", "/private/p.htm", "/a.htm"}, {}},
         {"a server error keeps off everything", 500, "", {}, {"/index.htm"}},
     };
@@ -167,8 +169,15 @@ TEST(MannersTest, BusyServerIsAskedAgainAsItSaysThenGivenUp) {
 TEST(MannersTest, RetryAfterInSecondsOrAsADate) {
     const std::time_t now = 1'800'000'000;  // 2027-01-15 08:00:00 UTC
     const std::pair<std::string, long> cases[] = {
-        {"", 5}, {"0", 0}, {"7", 7}, {"120", 60}, {"99999999999", 60}, {"soon", 5}, {"-3", 5},
-        {"Fri, 15 Jan 2027 08:00:30 GMT", 30}, {"Fri, 15 Jan 2027 07:00:00 GMT", 0},
+        {"", 5},
+        {"0", 0},
+        {"7", 7},
+        {"120", 60},
+        {"99999999999", 60},
+        {"soon", 5},
+        {"-3", 5},
+        {"Fri, 15 Jan 2027 08:00:30 GMT", 30},
+        {"Fri, 15 Jan 2027 07:00:00 GMT", 0},
     };
     for (const auto& [value, seconds] : cases) EXPECT_EQ(RetryAfterSeconds(value, now), seconds) << value;
 }

@@ -46,14 +46,15 @@ std::size_t GzipSize(const std::string& text) {
 // end of a stream once stayed unread in a transfer's buffer of that size.
 void WriteSite(const std::filesystem::path& root) {
     std::mt19937 random(2026);
-    const char* const words[] = {"module", "function", "returns", "the", "value", "of", "an", "object",
-                                 "list",   "string",   "index",   "see", "also", "for", "each", "call"};
+    const char* const words[] = {"module", "function", "returns", "the", "value", "of",  "an",   "object",
+                                 "list",   "string",   "index",   "see", "also",  "for", "each", "call"};
     auto write = [&](const std::string& name, const std::string& body) {
         std::ofstream(root / name, std::ios::binary) << body;
     };
     for (int i = 0; i < kPages; ++i) {
         std::string body = "<html><body><h1>Page " + std::to_string(i) + "</h1>\n";
-        for (int k = 1; k <= 3; ++k) body += "<a href=\"p" + std::to_string((i * 7 + k * 13) % kPages) + ".htm\">x</a>\n";
+        for (int k = 1; k <= 3; ++k)
+            body += "<a href=\"p" + std::to_string((i * 7 + k * 13) % kPages) + ".htm\">x</a>\n";
         body += "<a href=\"files/f" + std::to_string(i) + ".zip\">zip</a>\n";
         if (i == 0)
             for (int b = 0; b < kBoundaryPages; ++b) body += "<a href=\"b" + std::to_string(b) + ".htm\">b</a>\n";

@@ -28,8 +28,10 @@ public:
         tzset();
     }
     ~ScopedTimeZone() {
-        if (m_had) setenv("TZ", m_old.c_str(), 1);
-        else unsetenv("TZ");
+        if (m_had)
+            setenv("TZ", m_old.c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
     }
 
@@ -58,8 +60,7 @@ private:
 constexpr std::time_t kWhen = 1796652309;  // 14:05:09, Monday, December 07, 2026 (UTC)
 
 // The page's fixed text, written out here once more so that any change to it shows.
-const std::string kHead =
-    "<html><head></head><body BGCOLOR=#000000><font face=\"Arial\" size=\"-1\">";
+const std::string kHead = "<html><head></head><body BGCOLOR=#000000><font face=\"Arial\" size=\"-1\">";
 const std::string kTitleStart =
     "<TABLE BORDER=1 cellspacing=0 cellpadding=0 WIDTH=100%><TR><TD BGCOLOR=#000000><FONT "
     "SIZE=-1 COLOR=#FFFFFF><B>Search results for ";
@@ -68,8 +69,7 @@ const std::string kTitleEnd = "</B></TD></TR>";
 const std::string kFirstRowStart = "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1><a href=\"";
 const std::string kLinkMiddle = "\">";
 const std::string kFirstRowMiddle = "</a></FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"";
-const std::string kFurtherRowStart =
-    "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"";
+const std::string kFurtherRowStart = "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"";
 const std::string kRowEnd = "</a></FONT></TD></TR>";
 const std::string kFooter =
     "</TABLE><BR><font COLOR=#FFFFFF><center>automagically generated with velmor "
@@ -77,8 +77,7 @@ const std::string kFooter =
 const std::string kTail = "</font></body></html>";
 
 std::string Header(const std::string& title) {
-    return kHead + kTitleStart + title + kTitleMiddle + "14:05:09, Monday, December 07, 2026" +
-           kTitleEnd;
+    return kHead + kTitleStart + title + kTitleMiddle + "14:05:09, Monday, December 07, 2026" + kTitleEnd;
 }
 
 std::string Link(const std::string& url) { return url + kLinkMiddle + url; }
@@ -102,9 +101,8 @@ TEST_F(ReportWriterTest, OneHitGivesOneFirstRow) {
     Pages pages;
     pages.Add("http://h/a.htm", {"http://h/x.zip"});
     ASSERT_EQ(WriteReport("P.htm", pages.Head(), box, kWhen), 1);
-    EXPECT_EQ(ReadFileBytes("P.htm"),
-              Header("P.htm") + kFirstRowStart + Link("http://h/a.htm") + kFirstRowMiddle +
-                  Link("http://h/x.zip") + kRowEnd + kFooter + kTail);
+    EXPECT_EQ(ReadFileBytes("P.htm"), Header("P.htm") + kFirstRowStart + Link("http://h/a.htm") + kFirstRowMiddle +
+                                          Link("http://h/x.zip") + kRowEnd + kFooter + kTail);
 }
 
 TEST_F(ReportWriterTest, FurtherHitsGetPlusRowsAndPagesWithoutHitsAreLeftOut) {
@@ -114,10 +112,9 @@ TEST_F(ReportWriterTest, FurtherHitsGetPlusRowsAndPagesWithoutHitsAreLeftOut) {
         .Add("http://h/b.htm", {"http://h/4.zip"});
     ASSERT_EQ(WriteReport("P.htm", pages.Head(), box, kWhen), 1);
     const std::string expected =
-        Header("P.htm") + kFirstRowStart + Link("http://h/") + kFirstRowMiddle +
-        Link("http://h/1.zip") + kRowEnd + kFurtherRowStart + Link("http://h/2.zip") + kRowEnd +
-        kFurtherRowStart + Link("http://h/3.zip") + kRowEnd + kFirstRowStart + Link("http://h/b.htm") +
-        kFirstRowMiddle + Link("http://h/4.zip") + kRowEnd + kFooter + kTail;
+        Header("P.htm") + kFirstRowStart + Link("http://h/") + kFirstRowMiddle + Link("http://h/1.zip") + kRowEnd +
+        kFurtherRowStart + Link("http://h/2.zip") + kRowEnd + kFurtherRowStart + Link("http://h/3.zip") + kRowEnd +
+        kFirstRowStart + Link("http://h/b.htm") + kFirstRowMiddle + Link("http://h/4.zip") + kRowEnd + kFooter + kTail;
     const std::string written = ReadFileBytes("P.htm");
     EXPECT_EQ(written, expected);
     EXPECT_EQ(written.find('\n'), std::string::npos);
@@ -132,8 +129,8 @@ TEST_F(ReportWriterTest, UrlsAndTitleCannotCarryMarkup) {
     const std::string page = "http://h/a.htm?x=1&amp;y=2";
     const std::string hit = "http://h/&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;.zip";
     const std::string written = ReadFileBytes("a&b<c>.htm");
-    EXPECT_EQ(written, Header("a&amp;b&lt;c&gt;.htm") + kFirstRowStart + Link(page) +
-                           kFirstRowMiddle + Link(hit) + kRowEnd + kFooter + kTail);
+    EXPECT_EQ(written, Header("a&amp;b&lt;c&gt;.htm") + kFirstRowStart + Link(page) + kFirstRowMiddle + Link(hit) +
+                           kRowEnd + kFooter + kTail);
     EXPECT_EQ(written.find("<script"), std::string::npos);
 }
 

@@ -90,9 +90,7 @@ void WriteProject(const std::string& name, const std::vector<std::string>& lines
     WriteFileBytes(name + ".nsp", bytes);
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class RunnerTest : public ::testing::Test {
 protected:
@@ -155,9 +153,11 @@ TEST(TerminalSafeTest, ControlBytesBecomePercentHex) {
         {"\xC2\x80\xC2\x9B\xC2\x9D\xC2\x9F", "%C2%80%C2%9B%C2%9D%C2%9F"},
         {"\x80\x9B[2J\x9F", "%80%9B[2J%9F"},
         {"\xC1\x9B\xE0\x82\x9B", "\xC1%9B\xE0%82%9B"},  // overlong forms are bytes
-        {"\xE2\x80", "\xE2%80"},                              // cut short at the end
+        {"\xE2\x80", "\xE2%80"},                        // cut short at the end
         // Bidirectional embeddings, overrides and isolates, and their neighbours.
-        {"a\xE2\x80\xAA\xE2\x80\xAE" "b", "a%E2%80%AA%E2%80%AEb"},
+        {"a\xE2\x80\xAA\xE2\x80\xAE"
+         "b",
+         "a%E2%80%AA%E2%80%AEb"},
         {"\xE2\x81\xA6\xE2\x81\xA9", "%E2%81%A6%E2%81%A9"},
         {"\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
         // Other text, valid or not, as it is.
@@ -272,15 +272,15 @@ TEST_F(RunnerCrawlTest, ExportsReadBackInEachFormat) {
     server.Page("/a.htm", "<a href=\"i.zip\"><a href=\"a1.zip\">");
     server.Start();
     WriteProject("Site", {".ZIP", "__URLSECTION__", U("/index.htm"), refused});
-    const std::string a = U("/a.htm"), index = U("/index.htm"), i = U("/i.zip"), a1 = U("/a1.zip"),
-                      xy = U("/x,y.zip");
+    const std::string a = U("/a.htm"), index = U("/index.htm"), i = U("/i.zip"), a1 = U("/a1.zip"), xy = U("/x,y.zip");
     const std::pair<std::string, std::string> cases[] = {
         {"Site.txt", i + "\n" + a1 + "\n" + xy + "\n"},
-        {"Site.CSV", "page,hit\r\n" + a + "," + i + "\r\n" + a + "," + a1 + "\r\n" + index + ",\"" + xy +
-                         "\"\r\n" + index + "," + i + "\r\n"},
+        {"Site.CSV", "page,hit\r\n" + a + "," + i + "\r\n" + a + "," + a1 + "\r\n" + index + ",\"" + xy + "\"\r\n" +
+                         index + "," + i + "\r\n"},
         {"Site.json", nlohmann::json{{"counters", {{"pages_scanned", 3}, {"hits", 4}, {"bytes_retrieved", 83}}},
                                      {"pages", {{{"url", a}, {"hits", {i, a1}}}, {{"url", index}, {"hits", {xy, i}}}}},
-                                     {"failed_urls", {refused}}}.dump()},
+                                     {"failed_urls", {refused}}}
+                          .dump()},
     };
     for (const auto& [file, expected] : cases) {
         const Outcome o = RunCrawler({"Site", "--export", file});
@@ -341,8 +341,7 @@ TEST_P(RunnerSignalTest, StopsLikeCancelAndKeepsWhatWasFound) {
         gone.Start();
         refused = gone.Url("/x.htm");
     }
-    WriteProject("Site", {".ZIP", "__URLSECTION__", refused, "*" + U("/index.htm"), U("/slow.htm"),
-                          U("/never.htm")});
+    WriteProject("Site", {".ZIP", "__URLSECTION__", refused, "*" + U("/index.htm"), U("/slow.htm"), U("/never.htm")});
 
     // One page at a time: slow.htm is asked for only once the worker has reached it.
     Runner runner({"Site", "--export", "Site.txt", "--connections", "1"});

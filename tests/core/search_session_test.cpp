@@ -122,7 +122,8 @@ TEST(SearchSession, StatusTextTable) {
 
 TEST(SearchSession, ReadsTheTextOfPages) {
     std::string big;
-    for (int i = 0; i < 5000; ++i) big += "<a href=\"/p" + std::to_string(i) + "\">" + std::string(i % 400, 'x') + (i % 2 ? "\r\n" : "\n");
+    for (int i = 0; i < 5000; ++i)
+        big += "<a href=\"/p" + std::to_string(i) + "\">" + std::string(i % 400, 'x') + (i % 2 ? "\r\n" : "\n");
     CLineSplitter whole;
     whole.Feed(big);
     whole.Finish();
@@ -195,8 +196,7 @@ TEST(SearchSession, BodyCutOffBeforeItsLengthThrowsAfterTheLinesBeforeIt) {
     std::size_t counted = 0;
     std::size_t added = 0;
     // The fragment is not passed off as the page's last line.
-    EXPECT_THROW(
-        while (file->ReadMore(added)) counted += added, InternetError);
+    EXPECT_THROW(while (file->ReadMore(added)) counted += added, InternetError);
     EXPECT_EQ(counted, 6u);
 }
 
@@ -236,10 +236,10 @@ TEST(SearchSession, StatusTextsFollowTheRequestOnTheCallingThread) {
     session.EnableStatusCallback(true);
 
     Fetch(session, server.Url("/"));
-    EXPECT_EQ(target.Take(), (Lines{"Handle created", "Resolving DNS enty for 127.0.0.1", "DNS: 127.0.0.1",
-                                    "Connecting to127.0.0.1", "Connected to127.0.0.1", "Sending request",
-                                    "Request send", "Waiting for reply", "Response received",
-                                    "Request complete", "Handle closed"}));
+    EXPECT_EQ(target.Take(),
+              (Lines{"Handle created", "Resolving DNS enty for 127.0.0.1", "DNS: 127.0.0.1", "Connecting to127.0.0.1",
+                     "Connected to127.0.0.1", "Sending request", "Request send", "Waiting for reply",
+                     "Response received", "Request complete", "Handle closed"}));
     // The kept connection is neither looked up nor connected again.
     Fetch(session, server.Url("/"));
     EXPECT_EQ(target.Take(), (Lines{"Handle created", "Sending request", "Request send", "Waiting for reply",
@@ -340,7 +340,7 @@ TEST(SearchSession, PageLeftEarlyLeavesNothingForTheNext) {
     // A page still open when the next is opened is cut off, not quietly ended.
     auto left = session.OpenURL(server.Url("/long"));
     EXPECT_EQ(Fetch(session, server.Url("/next")), "next page");
-    EXPECT_THROW(while (left->ReadMore(added)) {}, InternetError);
+    EXPECT_THROW(while (left->ReadMore(added)){}, InternetError);
 }
 
 }  // namespace

@@ -169,7 +169,8 @@ TEST(SearchSessionWeb, PagesPastTheSizeLimitFail) {
     std::string atLimit;
     while (atLimit.size() < limits.maxBodyBytes) atLimit += line + "\n";
     TestHttpServer server;
-    server.Server().Get("/at-limit", [&](const httplib::Request&, httplib::Response& res) { res.set_content(atLimit, kRawType); });
+    server.Server().Get("/at-limit",
+                        [&](const httplib::Request&, httplib::Response& res) { res.set_content(atLimit, kRawType); });
     server.Server().Get("/past-limit", [&](const httplib::Request&, httplib::Response& res) {
         res.set_content(atLimit + "y", kRawType);
     });
@@ -293,7 +294,10 @@ TEST(SearchSessionWeb, HostsInUnicodeAndBytesBeyondAsciiGoOutEncoded) {
     ScopedEnv none("no_proxy", std::nullopt);
     CSearchSession session;
     session.ObeyRobots(false);
-    EXPECT_EQ(Fetch(session, "http://b\xC3\xBC" "cher.test/caf\xC3\xA9 1.html"), "<a href=\"x.zip\">");
+    EXPECT_EQ(Fetch(session,
+                    "http://b\xC3\xBC"
+                    "cher.test/caf\xC3\xA9 1.html"),
+              "<a href=\"x.zip\">");
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(asked, std::vector<std::string>{"http://xn--bcher-kva.test/caf%C3%A9%201.html"});
 }

@@ -41,9 +41,9 @@ struct FakePage {
 
 class FakeFetcher : public IPageFetcher {
 public:
-    std::map<std::string, FakePage> pages;  // unknown URLs are empty pages
+    std::map<std::string, FakePage> pages;      // unknown URLs are empty pages
     std::map<std::string, std::string> landed;  // where a redirect took a request
-    std::vector<std::string> opened;        // every OpenURL call, in order
+    std::vector<std::string> opened;            // every OpenURL call, in order
     IStatusTarget* target = nullptr;
     bool statusEnabled = false;
     const CSearch* search = nullptr;
@@ -239,9 +239,13 @@ TEST_F(FakeCrawlTest, RedirectsMoveTheStartButNeverAFollowedLinkOffTheSite) {
         StringList hits;  // of the entry's page
     } cases[] = {
         // A start entry continues where it landed, a "+" entry takes its base from there.
-        {"http://h/", "https://www.h/docs/", {"http://h/", "https://www.h/docs/a.htm"},
+        {"http://h/",
+         "https://www.h/docs/",
+         {"http://h/", "https://www.h/docs/a.htm"},
          {"https://www.h/docs/a.htm", "https://www.h/docs/x.zip", "http://h/back.htm", "http://h/docs-old/y.htm"}},
-        {"+http://h/docs", "http://h/docs/", {"http://h/docs", "http://h/docs/a.htm"},
+        {"+http://h/docs",
+         "http://h/docs/",
+         {"http://h/docs", "http://h/docs/a.htm"},
          {"http://h/docs/a.htm", "http://h/docs/x.zip", "http://h/back.htm", "http://h/docs-old/y.htm"}},
     };
     for (const auto& c : cases) {
@@ -342,10 +346,10 @@ TEST_F(FakeCrawlTest, CountersFollowEveryLineAndTheTrueValuesEndEachStep) {
     // Per line the position of the page in process; after each step the entries
     // taken so far, with the hits of the page just scanned.
     const Shown expected[] = {
-        {1, 0, 2}, {1, 0, 5}, {1, 0, 5},            // a.htm: two lines, then its step ends
-        {2, 0, 5},                                  // "!skip"
-        {3, 0, 37}, {3, 2, 37},                     // b.htm: its line, then its step with 2 hits
-        {3, 2, 37},                                 // the crawl has ended
+        {1, 0, 2},  {1, 0, 5},  {1, 0, 5},  // a.htm: two lines, then its step ends
+        {2, 0, 5},                          // "!skip"
+        {3, 0, 37}, {3, 2, 37},             // b.htm: its line, then its step with 2 hits
+        {3, 2, 37},                         // the crawl has ended
     };
     const auto counters = progress.Counters();
     ASSERT_EQ(counters.size(), std::size(expected));
@@ -526,8 +530,7 @@ TEST_F(FakeCrawlTest, ShowResultsListsTheFailedUrlsBeforeTheReport) {
         EXPECT_EQ(written, 1);
         EXPECT_TRUE(std::filesystem::exists("P.htm"));
         EXPECT_FALSE(reportExisted);
-        EXPECT_EQ(listed, withFailure ? std::vector<std::string>{"http://h/gone.htm"}
-                                      : std::vector<std::string>{});
+        EXPECT_EQ(listed, withFailure ? std::vector<std::string>{"http://h/gone.htm"} : std::vector<std::string>{});
     }
 }
 
@@ -573,8 +576,10 @@ TEST_F(ServerCrawlTest, BodiesAreReadLineByLineAndJoined) {
         EXPECT_EQ(search->State().m_nBytes, c.bytes);
         EXPECT_EQ(search->State().m_nPages, 2);
         EXPECT_TRUE(search->State().m_failedUrls.empty());
-        if (*c.hit) EXPECT_EQ(HitsOf(*search, U(c.path)), StringList{U(std::string("/") + c.hit)});
-        else EXPECT_EQ(PagesWithHits(*search), 0u);
+        if (*c.hit)
+            EXPECT_EQ(HitsOf(*search, U(c.path)), StringList{U(std::string("/") + c.hit)});
+        else
+            EXPECT_EQ(PagesWithHits(*search), 0u);
         EXPECT_FALSE(shown.Statuses().empty());
     }
 }
@@ -648,9 +653,8 @@ TEST_F(ServerCrawlTest, HttpsSiteIsCrawledLikeHttpFromWhereTheStartLanded) {
 }
 
 TEST_F(ServerCrawlTest, RedirectedPageCountsForItsEntry) {
-    server.Server().Get("/old.htm", [](const httplib::Request&, httplib::Response& res) {
-        res.set_redirect("/new/page.htm");
-    });
+    server.Server().Get("/old.htm",
+                        [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/new/page.htm"); });
     // Links resolve where the server sent the crawl; the hits belong to the entry.
     server.Page("/new/page.htm", "<a href=\"x.zip\">");
     Crawl({U("/old.htm")});
@@ -682,9 +686,8 @@ TEST_F(ServerCrawlTest, CrawlIsDepthFirstAndStartEntriesKeepTheirOrder) {
     server.Page("/s2.htm", "<a href=\"n.htm\">");
     for (const char* p : {"/l1.htm", "/l2.htm", "/m.htm", "/n.htm"}) server.Page(p, "x");
     Crawl({U("/s1.htm"), U("/s2.htm")});
-    EXPECT_EQ(progress.Opened(),
-              (std::vector<std::string>{U("/s1.htm"), U("/l3.htm"), U("/m.htm"), U("/l2.htm"),
-                                        U("/l1.htm"), U("/s2.htm"), U("/n.htm")}));
+    EXPECT_EQ(progress.Opened(), (std::vector<std::string>{U("/s1.htm"), U("/l3.htm"), U("/m.htm"), U("/l2.htm"),
+                                                           U("/l1.htm"), U("/s2.htm"), U("/n.htm")}));
     EXPECT_EQ(search->State().m_nPages, 8);
     EXPECT_TRUE(search->State().m_urlQueue.empty());
 }
@@ -704,9 +707,8 @@ TEST_F(ServerCrawlTest, PlusEntryKeepsItsBaseForThePagesBelowIt) {
     server.Page("/free/e.htm", "<a href=\"" + U("/other/f.htm") + "\">");
     server.Page("/other/f.htm", "x");
     Crawl({"+" + U("/docs/index.htm"), U("/free/e.htm")});
-    EXPECT_EQ(progress.Opened(),
-              (std::vector<std::string>{U("/docs/index.htm"), U("/docs/a.htm"), U("/docs/sub/c.htm"),
-                                        U("/free/e.htm"), U("/other/f.htm")}));
+    EXPECT_EQ(progress.Opened(), (std::vector<std::string>{U("/docs/index.htm"), U("/docs/a.htm"), U("/docs/sub/c.htm"),
+                                                           U("/free/e.htm"), U("/other/f.htm")}));
     EXPECT_EQ(HitsOf(*search, U("/docs/sub/c.htm")), StringList{U("/docs/sub/c.zip")});
     EXPECT_EQ(search->Worker().m_strBase, "");
 }
@@ -748,16 +750,16 @@ TEST_F(ServerCrawlTest, StopInTheMiddleOfALargeSlowPage) {
     std::string firstPart;
     for (int i = 0; i < 200; ++i) firstPart += "<a href=\"f" + std::to_string(i) + ".zip\">line\n";
     server.Server().Get("/big.htm", [stall, firstPart](const httplib::Request&, httplib::Response& res) {
-        res.set_content_provider(
-            10'000'000, "text/html", [stall, firstPart](size_t offset, size_t, httplib::DataSink& sink) {
-                if (offset == 0) {
-                    sink.write(firstPart.data(), firstPart.size());
-                    return true;
-                }
-                std::unique_lock<std::mutex> lock(stall->mutex);
-                stall->changed.wait(lock, [&] { return stall->released; });
-                return false;
-            });
+        res.set_content_provider(10'000'000, "text/html",
+                                 [stall, firstPart](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset == 0) {
+                                         sink.write(firstPart.data(), firstPart.size());
+                                         return true;
+                                     }
+                                     std::unique_lock<std::mutex> lock(stall->mutex);
+                                     stall->changed.wait(lock, [&] { return stall->released; });
+                                     return false;
+                                 });
     });
     server.Page("/first.htm", "<a href=\"one.zip\">");
     struct Release {
@@ -771,8 +773,7 @@ TEST_F(ServerCrawlTest, StopInTheMiddleOfALargeSlowPage) {
     ASSERT_TRUE(search->Start());
     const std::int64_t expectedBytes = 18 + static_cast<std::int64_t>(firstPart.size() - 200);
     progress.WaitUntil([&](const std::vector<Event>& events) {
-        return !events.empty() && events.back().kind == Event::Counters &&
-               events.back().bytes == expectedBytes;
+        return !events.empty() && events.back().kind == Event::Counters && events.back().bytes == expectedBytes;
     });
     search->Stop();
 

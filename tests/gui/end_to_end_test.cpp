@@ -91,10 +91,12 @@ private slots:
 
         // Relative links only: a root link would be resolved without the server's port.
         TestHttpServer server;
-        server.Page("/", "<html><body>\n<a href=\"files/tool.zip\">tool</a>\n"
-                         "<a href=\"docs/page.html\">docs</a>\n</body></html>\n");
-        server.Page("/docs/page.html", "<html><body><a href=\"manual.ZIP\">manual</a>"
-                                       "</body></html>\n");
+        server.Page("/",
+                    "<html><body>\n<a href=\"files/tool.zip\">tool</a>\n"
+                    "<a href=\"docs/page.html\">docs</a>\n</body></html>\n");
+        server.Page("/docs/page.html",
+                    "<html><body><a href=\"manual.ZIP\">manual</a>"
+                    "</body></html>\n");
         server.Start();
 
         QObject scope;
@@ -111,33 +113,36 @@ private slots:
             minimisedInEditor = main.isMinimized();
             Type(editor, "id1009", "demo");
             Child<QWidget>(editor, "id1013")->setFocus();  // leaving the name field takes the name
-            QTest::keyClick(editor, Qt::Key_F1);            // runs the help viewer, below
+            QTest::keyClick(editor, Qt::Key_F1);           // runs the help viewer, below
             Type(editor, "id1013", server.Url("/"));
             Child<QPushButton>(editor, "id1014")->click();
             Type(editor, "id1003", ".zip");
             Child<QPushButton>(editor, "id1005")->click();
             Child<QPushButton>(editor, "id1")->click();
         });
-        When(&scope, [](QWidget* w) { return ViewerOn(w, "help/default.htm"); },
-             [&](QWidget* viewer) {
-                 helpShown = true;
-                 Child<QPushButton>(viewer, "m_btnOk")->click();
-             });
+        When(
+            &scope, [](QWidget* w) { return ViewerOn(w, "help/default.htm"); },
+            [&](QWidget* viewer) {
+                helpShown = true;
+                Child<QPushButton>(viewer, "m_btnOk")->click();
+            });
         When(&scope, Is<CSearchDlg>, [&](QWidget* search) {
             Child<QPushButton>(search, "m_btnStart")->click();
             When(
-                &scope, [search](QWidget* w) {
+                &scope,
+                [search](QWidget* w) {
                     auto* start = Child<QPushButton>(search, "m_btnStart");
                     return w == search && start->isEnabled() && start->text() == "Show results";
                 },
                 [](QWidget* w) { Child<QPushButton>(w, "m_btnStart")->click(); });
         });
-        When(&scope, [](QWidget* w) { return ViewerOn(w, "demo.htm"); },
-             [&](QWidget* viewer) {
-                 reportShown = true;
-                 minimisedInViewer = main.isMinimized();
-                 QTimer::singleShot(500, [viewer] { Child<QPushButton>(viewer, "m_btnOk")->click(); });
-             });
+        When(
+            &scope, [](QWidget* w) { return ViewerOn(w, "demo.htm"); },
+            [&](QWidget* viewer) {
+                reportShown = true;
+                minimisedInViewer = main.isMinimized();
+                QTimer::singleShot(500, [viewer] { Child<QPushButton>(viewer, "m_btnOk")->click(); });
+            });
 
         // Should anything not come up, nothing waits forever for it.
         bool gaveUp = false;
@@ -148,14 +153,16 @@ private slots:
             auto* closer = new QTimer(qApp);
             QObject::connect(closer, &QTimer::timeout, [closer, &main] {
                 QWidget* modal = QApplication::activeModalWidget();
-                if (modal && modal != &main) modal->close(); else closer->deleteLater();
+                if (modal && modal != &main)
+                    modal->close();
+                else
+                    closer->deleteLater();
             });
             closer->start(100);
         });
         watchdog.start(kGiveUpMs);
 
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(list->item(1)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
         QCOMPARE(main.m_strCurrent, std::string("New Project"));
         QTest::keyClick(list, Qt::Key_Return);  // the whole chain runs in here
         watchdog.stop();
@@ -178,8 +185,7 @@ private slots:
 
         QCOMPARE(list->count(), 3);
         QCOMPARE(list->item(2)->text(), QStringLiteral("demo"));
-        QCOMPARE(list->item(2)->icon().cacheKey(),
-                 main.ImageAt(CProjectListDlg::kImageResults).cacheKey());
+        QCOMPARE(list->item(2)->icon().cacheKey(), main.ImageAt(CProjectListDlg::kImageResults).cacheKey());
         SetAppMessageBox(nullptr);
     }
 };

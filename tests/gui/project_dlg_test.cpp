@@ -56,8 +56,7 @@ std::string ProjectFile(const Lines& lines) {
 void ClickItem(QListWidget* list, const QString& text) {
     const QList<QListWidgetItem*> found = list->findItems(text, Qt::MatchExactly);
     QVERIFY2(!found.isEmpty(), qPrintable(text));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(found.front()).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found.front()).center());
     QVERIFY(found.front()->isSelected());
 }
 
@@ -124,8 +123,7 @@ private:
     }
     bool OnlyBox(const std::string& text, const std::string& caption, MsgIcon icon) {
         const auto shown = m_box->Shown();
-        return shown.size() == 1 && shown[0].text == text && shown[0].caption == caption &&
-               shown[0].icon == icon;
+        return shown.size() == 1 && shown[0].text == text && shown[0].caption == caption && shown[0].icon == icon;
     }
 
     std::unique_ptr<TempDir> m_dir;
@@ -168,8 +166,7 @@ void ProjectDlgTest::opensWithTemplateLayout() {
         int count;
         const char* selected;
     };
-    for (const Box& b : {Box{1044, 16, ".ZIP"}, Box{1063, 7, ".EXE"}, Box{1066, 41, ".JPG"},
-                         Box{1069, 24, ".HTM"}}) {
+    for (const Box& b : {Box{1044, 16, ".ZIP"}, Box{1063, 7, ".EXE"}, Box{1066, 41, ".JPG"}, Box{1069, 24, ".HTM"}}) {
         auto* box = Id<QComboBox>(b.id);
         QCOMPARE(box->count(), b.count);
         QCOMPARE(box->currentText(), QString::fromLatin1(b.selected));
@@ -181,8 +178,8 @@ void ProjectDlgTest::opensWithTemplateLayout() {
 }
 
 void ProjectDlgTest::listsSortIgnoringCaseWhileProjectKeepsOrder() {
-    WriteFileBytes("proj.nsp", ProjectFile({"b", "C", "a", "__URLSECTION__", "http://zeta/",
-                                            "http://Beta/", "*http://alpha/"}));
+    WriteFileBytes("proj.nsp",
+                   ProjectFile({"b", "C", "a", "__URLSECTION__", "http://zeta/", "http://Beta/", "*http://alpha/"}));
     Open("proj");
     QCOMPARE(Texts(Id<QListWidget>(1002)), QStringList({"a", "b", "C"}));
     QCOMPARE(m_project.m_resourcePatterns, (Lines{"b", "C", "a"}));
@@ -272,20 +269,17 @@ void ProjectDlgTest::urlUpdateTakesTextAsItStands() {
 }
 
 void ProjectDlgTest::urlSelectionSetsModeAndRadioRewritesPrefix() {
-    WriteFileBytes("proj.nsp", ProjectFile({"__URLSECTION__", "*http://a/", "http://b/",
-                                            "!ads", "+http://c/"}));
+    WriteFileBytes("proj.nsp", ProjectFile({"__URLSECTION__", "*http://a/", "http://b/", "!ads", "+http://c/"}));
     Open("proj");
     auto* list = Id<QListWidget>(1012);
     struct Row {
         const char* entry;
         int radio;
     };
-    for (const Row& r : {Row{"http://b/", 1051}, Row{"!ads", 1054}, Row{"+http://c/", 1052},
-                         Row{"*http://a/", 1053}}) {
+    for (const Row& r : {Row{"http://b/", 1051}, Row{"!ads", 1054}, Row{"+http://c/", 1052}, Row{"*http://a/", 1053}}) {
         ClickItem(list, r.entry);
         QCOMPARE(Text(1013), QString::fromLatin1(r.entry));
-        for (int id : {1051, 1052, 1053, 1054})
-            QCOMPARE(Id<QRadioButton>(id)->isChecked(), id == r.radio);
+        for (int id : {1051, 1052, 1053, 1054}) QCOMPARE(Id<QRadioButton>(id)->isChecked(), id == r.radio);
     }
 
     Press(1052);
@@ -305,8 +299,8 @@ void ProjectDlgTest::urlSelectionSetsModeAndRadioRewritesPrefix() {
 
 void ProjectDlgTest::urlDeleteRemovesExactEntryOnly() {
     // "\xE9" on its own does not survive the way through the display text.
-    WriteFileBytes("proj.nsp", ProjectFile({"__URLSECTION__", "http://A/", "http://a/",
-                                            "http://b/", "http://caf\xE9/"}));
+    WriteFileBytes("proj.nsp",
+                   ProjectFile({"__URLSECTION__", "http://A/", "http://a/", "http://b/", "http://caf\xE9/"}));
     Open("proj");
     auto* list = Id<QListWidget>(1012);
     ClickItem(list, "http://a/");
@@ -395,8 +389,7 @@ void ProjectDlgTest::allLinksClearsPatternsSwitchesControlsAndSavesNone() {
     Press(1070);
     Press(1045);
     Press(1);
-    QCOMPARE(ReadFileBytes("proj.nsp"),
-             ProjectFile({"__ALLLINKS__", "__URLSECTION__", "http://a/"}));
+    QCOMPARE(ReadFileBytes("proj.nsp"), ProjectFile({"__ALLLINKS__", "__URLSECTION__", "http://a/"}));
 }
 
 void ProjectDlgTest::placeholderNameKeepsDialogOpen_data() {
@@ -413,8 +406,7 @@ void ProjectDlgTest::placeholderNameKeepsDialogOpen() {
     Open(name.toStdString());
     QSignalSpy finished(m_dlg.get(), &QDialog::finished);
     Press(button);
-    QVERIFY(OnlyBox("Please provide another name for this project!", "Important",
-                    MsgIcon::Information));
+    QVERIFY(OnlyBox("Please provide another name for this project!", "Important", MsgIcon::Information));
     QVERIFY(m_dlg->isVisible());
     QVERIFY(finished.isEmpty());
     QVERIFY(fs::is_empty(m_dir->Path()));
@@ -466,9 +458,8 @@ void ProjectDlgTest::cancelClickRenamesBeforeClosing() {
     QTest::keyClicks(Id(1009), "renamed");
 
     bool renamedWhenClosing = false;
-    connect(m_dlg.get(), &QDialog::finished, this, [&] {
-        renamedWhenClosing = fs::exists("renamed.nsp") && fs::exists("renamed.htm");
-    });
+    connect(m_dlg.get(), &QDialog::finished, this,
+            [&] { renamedWhenClosing = fs::exists("renamed.nsp") && fs::exists("renamed.htm"); });
     Press(2);
     QVERIFY(renamedWhenClosing);
     QCOMPARE(m_dlg->result(), int(QDialog::Rejected));
@@ -519,9 +510,9 @@ void ProjectDlgTest::refusedNameReturnsPreviousName() {
         const char* typed;
         const char* message;
     };
-    for (const Case& c : {Case{"", "Please provide a name for this project!"},
-                          Case{"HeLp", "\"help\" is not a correct project name!"},
-                          Case{"other", "This project already exists!\nOverwrite project?"}}) {
+    for (const Case& c :
+         {Case{"", "Please provide a name for this project!"}, Case{"HeLp", "\"help\" is not a correct project name!"},
+          Case{"other", "This project already exists!\nOverwrite project?"}}) {
         Script();  // No to the overwrite question
         QVERIFY(FocusName());
         Type(1009, c.typed);
@@ -580,8 +571,7 @@ void ProjectDlgTest::groupFramesAtOneYShareTheirTopLine() {
         for (QGroupBox* other : boxes)
             if (other->y() == box->y()) QCOMPARE(FrameRow(other), FrameRow(box));
         // A title stands on the top edge, the line through its middle.
-        if (!box->title().isEmpty())
-            QVERIFY(std::abs(FrameRow(box) - box->fontMetrics().height() / 2) <= 1);
+        if (!box->title().isEmpty()) QVERIFY(std::abs(FrameRow(box) - box->fontMetrics().height() / 2) <= 1);
     }
 }
 
@@ -589,8 +579,7 @@ void ProjectDlgTest::groupFramesAtOneYShareTheirTopLine() {
 void ProjectDlgTest::helpNamesTheModesAsTheButtonsDo() {
     QFile page(QFINDTESTDATA("../../resources/help/default.htm"));
     QVERIFY(page.open(QIODevice::ReadOnly));
-    const QString text =
-        QString::fromUtf8(page.readAll()).remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    const QString text = QString::fromUtf8(page.readAll()).remove(QRegularExpression(QStringLiteral("<[^>]*>")));
     Open("NEW");
     for (int id : {1051, 1052, 1053, 1054}) {
         const QString name = Id<QRadioButton>(id)->text();

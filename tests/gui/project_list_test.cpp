@@ -55,9 +55,7 @@ struct Fixture {
             calls.push_back("search " + report);
             return searchResult;
         };
-        dlg->m_chain.runViewer = [this](const std::string& page) {
-            calls.push_back("viewer " + page);
-        };
+        dlg->m_chain.runViewer = [this](const std::string& page) { calls.push_back("viewer " + page); };
         list = dlg->findChild<QListWidget*>(QStringLiteral("m_list"));
         dlg->show();
     }
@@ -74,9 +72,7 @@ struct Fixture {
     }
     QPoint Centre(int row) const { return list->visualItemRect(list->item(row)).center(); }
     QPoint Empty() const { return list->viewport()->rect().bottomRight() - QPoint(5, 5); }
-    QAction* Action(const char* name) const {
-        return dlg->findChild<QAction*>(QString::fromLatin1(name));
-    }
+    QAction* Action(const char* name) const { return dlg->findChild<QAction*>(QString::fromLatin1(name)); }
 };
 
 using Calls = std::vector<std::string>;
@@ -114,8 +110,7 @@ private slots:
         const QStringList fixed{"Help", "New Project"};
         QTest::newRow("empty directory") << std::vector<std::string>{} << fixed;
         QTest::newRow("reverse scan order")
-            << std::vector<std::string>{"b.nsp", "c.nsp", "a.nsp"}
-            << fixed + QStringList{"c", "b", "a"};
+            << std::vector<std::string>{"b.nsp", "c.nsp", "a.nsp"} << fixed + QStringList{"c", "b", "a"};
         // Byte order, not the locale's: capitals before small letters.
         QTest::newRow("byte order") << std::vector<std::string>{"a.nsp", "Z.nsp", "B.nsp"}
                                     << fixed + QStringList{"a", "Z", "B"};
@@ -235,8 +230,7 @@ private slots:
         // The deleted project stays current: the menu still comes, Delete asks
         // again, and a Yes finds nothing left to remove.
         QCOMPARE(f.dlg->m_strCurrent, std::string("a"));
-        QVERIFY(PopupShownBy(
-            [&] { QTest::mouseClick(f.list->viewport(), Qt::RightButton, {}, f.Empty()); }));
+        QVERIFY(PopupShownBy([&] { QTest::mouseClick(f.list->viewport(), Qt::RightButton, {}, f.Empty()); }));
         f.box.Answer(MsgResult::Yes);
         f.dlg->DeleteCurrentProject();
         QCOMPARE(f.box.Shown().size(), size_t(3));
@@ -300,15 +294,13 @@ private slots:
         Fixture f({"a.nsp", "b.nsp"});
         QCOMPARE(f.dlg->m_strCurrent, std::string());
         // Without a current item neither the menu nor Open nor Enter does anything.
-        QVERIFY(!PopupShownBy(
-            [&] { QTest::mouseClick(f.list->viewport(), Qt::RightButton, {}, f.Empty()); }));
+        QVERIFY(!PopupShownBy([&] { QTest::mouseClick(f.list->viewport(), Qt::RightButton, {}, f.Empty()); }));
         f.Action("actionOpen")->trigger();
         QTest::keyClick(f.list, Qt::Key_Return);
         QCOMPARE(f.calls, Calls{});
 
         // A right click on an item makes it current before the menu comes up.
-        QVERIFY(PopupShownBy(
-            [&] { QTest::mouseClick(f.list->viewport(), Qt::RightButton, {}, f.Centre(2)); }));
+        QVERIFY(PopupShownBy([&] { QTest::mouseClick(f.list->viewport(), Qt::RightButton, {}, f.Centre(2)); }));
         QCOMPARE(f.dlg->m_strCurrent, std::string("b"));
         QTest::keyClick(f.list, Qt::Key_Return);
         QCOMPARE(f.calls, Calls{"editor b"});
@@ -322,8 +314,7 @@ private slots:
         QCOMPARE(f.dlg->m_strCurrent, std::string("b"));
         QTest::mouseDClick(f.list->viewport(), Qt::LeftButton, {}, f.Empty());
         QCOMPARE(f.dlg->m_strCurrent, std::string());
-        QVERIFY(!PopupShownBy(
-            [&] { QTest::mouseClick(f.list->viewport(), Qt::RightButton, {}, f.Empty()); }));
+        QVERIFY(!PopupShownBy([&] { QTest::mouseClick(f.list->viewport(), Qt::RightButton, {}, f.Empty()); }));
         QCOMPARE(f.calls, Calls{"editor b"});
 
         auto* open = f.dlg->findChild<QPushButton*>(QStringLiteral("m_btnOpen"));
@@ -335,10 +326,8 @@ private slots:
         QTest::addColumn<int>("searchResult");
         QTest::addColumn<Calls>("calls");
         QTest::newRow("editor cancelled") << 0 << 1 << Calls{"editor NEW"};
-        QTest::newRow("search discarded")
-            << 1 << 0 << Calls{"editor NEW", "search named.htm"};
-        QTest::newRow("results kept")
-            << 1 << 1 << Calls{"editor NEW", "search named.htm", "viewer named.htm"};
+        QTest::newRow("search discarded") << 1 << 0 << Calls{"editor NEW", "search named.htm"};
+        QTest::newRow("results kept") << 1 << 1 << Calls{"editor NEW", "search named.htm", "viewer named.htm"};
     }
     void openingRunsTheChain() {
         QFETCH(int, editorResult);
@@ -418,8 +407,7 @@ private slots:
         const QRect banner = f.dlg->findChild<QLabel*>(QStringLiteral("m_banner"))->geometry();
         const int menuBottom = f.dlg->findChild<QMenuBar*>()->geometry().bottom() + 1;
         QCOMPARE(banner, QRect(0, menuBottom, got.width(), 200));
-        QCOMPARE(f.list->geometry(),
-                 QRect(0, menuBottom + 200, got.width(), got.height() - menuBottom - 200));
+        QCOMPARE(f.list->geometry(), QRect(0, menuBottom + 200, got.width(), got.height() - menuBottom - 200));
     }
 
     void f1ShowsHelp_data() {
@@ -446,8 +434,7 @@ private slots:
         QCOMPARE(about.windowTitle(), QStringLiteral("velmor Netzspurer"));
         // Caption and system menu, as its template has: no minimise or maximise box.
         QVERIFY(about.windowFlags() & Qt::WindowSystemMenuHint);
-        QVERIFY(!(about.windowFlags() &
-                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(!(about.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QTimer::singleShot(0, [&] {
             QTest::keyClick(&about, Qt::Key_F1);
             about.findChild<QPushButton*>(QStringLiteral("id1"))->click();
@@ -459,13 +446,11 @@ private slots:
         std::vector<QLabel*> lines;
         for (QLabel* l : about.findChildren<QLabel*>())
             if (!l->text().isEmpty()) lines.push_back(l);
-        std::sort(lines.begin(), lines.end(),
-                  [](QLabel* a, QLabel* b) { return a->y() < b->y(); });
+        std::sort(lines.begin(), lines.end(), [](QLabel* a, QLabel* b) { return a->y() < b->y(); });
         QStringList texts;
         for (QLabel* l : lines) texts << l->text();
-        QCOMPARE(texts, (QStringList{"velmor Netzspurer", "Copyright (C) 2026 velmor",
-                                     "version 1.4a", "http://www.velmor.example",
-                                     "netzspurer@velmor.example"}));
+        QCOMPARE(texts, (QStringList{"velmor Netzspurer", "Copyright (C) 2026 velmor", "version 1.4a",
+                                     "http://www.velmor.example", "netzspurer@velmor.example"}));
         QVERIFY(!about.findChild<QLabel*>(QStringLiteral("icon"))->pixmap().isNull());
     }
 };

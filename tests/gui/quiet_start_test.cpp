@@ -41,11 +41,12 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString quiet = QStringLiteral("--disable-logging --log-level=3");
         QTest::newRow("no flags") << "" << quiet;
-        QTest::newRow("other flags kept in front")
-            << "--no-sandbox --disable-gpu" << "--no-sandbox --disable-gpu " + quiet;
-        QTest::newRow("a flag that only begins like one") << "--validate" << "--validate " + quiet;
-        for (const char* own : {"--enable-logging=stderr --v=1", "--log-level=0", "--v=2",
-                                "--vmodule=gpu*=2", "--disable-logging"})
+        QTest::newRow("other flags kept in front") << "--no-sandbox --disable-gpu"
+                                                   << "--no-sandbox --disable-gpu " + quiet;
+        QTest::newRow("a flag that only begins like one") << "--validate"
+                                                          << "--validate " + quiet;
+        for (const char* own :
+             {"--enable-logging=stderr --v=1", "--log-level=0", "--v=2", "--vmodule=gpu*=2", "--disable-logging"})
             QTest::newRow(own) << own << own;
     }
     void browserFlagsQuietOnlyWhereTheUserChoseNoLogging() {

@@ -157,8 +157,7 @@ private slots:
             QCOMPARE(Status(*dlg), FullPath(page));
         };
         // A real click: going back passes over pages the user never touched.
-        step([&] { QTest::mouseClick(browser->focusProxy(), Qt::LeftButton, {}, QPoint(20, 20)); },
-             "second.htm");
+        step([&] { QTest::mouseClick(browser->focusProxy(), Qt::LeftButton, {}, QPoint(20, 20)); }, "second.htm");
         if (QTest::currentTestFailed()) return;
         step([&] { Button(*dlg, "m_btnBack")->click(); }, "demo.htm");
         if (QTest::currentTestFailed()) return;
@@ -285,16 +284,14 @@ private slots:
                 boxText = box->text();
                 boxOwner = box->parentWidget();
                 box->button(QMessageBox::Ok)->click();
-            } else if (!boxText.isEmpty() && top == &viewer && viewer.isVisible() &&
-                       viewer.isMaximized()) {
+            } else if (!boxText.isEmpty() && top == &viewer && viewer.isVisible() && viewer.isMaximized()) {
                 viewerInCharge = true;
                 title = viewer.windowTitle();
                 Button(viewer, "m_btnOk")->click();
             } else if (clock.elapsed() > kLoadTimeout) {
                 // Stuck: end every window, so that the test fails instead of hanging.
                 for (QWidget* w : QApplication::topLevelWidgets())
-                    if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
-                        dialog->reject();
+                    if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) dialog->reject();
             }
         });
         driver.start(20);
@@ -315,8 +312,10 @@ private slots:
     }
     void onlyAFileIsAPage() {
         QFETCH(QString, kind);
-        if (kind == "directory") std::filesystem::create_directory("demo.htm");
-        else QCOMPARE(mkfifo("demo.htm", 0600), 0);
+        if (kind == "directory")
+            std::filesystem::create_directory("demo.htm");
+        else
+            QCOMPARE(mkfifo("demo.htm", 0600), 0);
         CResultsDlg dlg;
         dlg.m_strPage = "demo.htm";
         dlg.show();
@@ -368,9 +367,11 @@ private slots:
     void failedLoadsSayWhy_data() {
         QTest::addColumn<QString>("target");  // "TLS" stands for a server nobody trusts
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing file") << "missing.htm" << "There is no such file.";
+        QTest::newRow("missing file") << "missing.htm"
+                                      << "There is no such file.";
         QTest::newRow("untrusted certificate")
-            << "TLS" << "The server's certificate is not trusted, so the page was not loaded.";
+            << "TLS"
+            << "The server's certificate is not trusted, so the page was not loaded.";
     }
     void failedLoadsSayWhy() {
         QFETCH(QString, target);

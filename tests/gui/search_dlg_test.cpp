@@ -45,9 +45,7 @@ QStringList Lines(QListWidget* list) {
     return lines;
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Scripted answers, and a look at the dialog at the moment the question is asked.
 class HookedMessageBox : public IMessageBox {
@@ -56,8 +54,7 @@ public:
     std::function<void()> onShow;
     std::vector<bool> onUiThread;
 
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon,
-                   MsgButtons buttons) override {
+    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) override {
         onUiThread.push_back(QThread::currentThread() == qApp->thread());
         if (onShow) onShow();
         return script.Show(text, caption, icon, buttons);
@@ -77,19 +74,18 @@ public:
     SlowSite() {
         server.Page("/", "<html><a href=\"a.zip\">A</a>\n<a href=\"slow.html\">S</a></html>\n");
         server.Server().Get("/slow.html", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_chunked_content_provider(
-                "text/html", [this](size_t offset, httplib::DataSink& sink) {
-                    if (offset == 0) {
-                        const std::string first = "<html><a href=\"b.zip\">B</a>\n";
-                        sink.write(first.data(), first.size());
-                        slowEntered = true;
-                        return true;
-                    }
-                    std::unique_lock<std::mutex> lock(m_mutex);
-                    m_cv.wait(lock, [this] { return m_released; });
-                    sink.done();
+            res.set_chunked_content_provider("text/html", [this](size_t offset, httplib::DataSink& sink) {
+                if (offset == 0) {
+                    const std::string first = "<html><a href=\"b.zip\">B</a>\n";
+                    sink.write(first.data(), first.size());
+                    slowEntered = true;
                     return true;
-                });
+                }
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_cv.wait(lock, [this] { return m_released; });
+                sink.done();
+                return true;
+            });
         });
         server.Start();
     }
@@ -349,13 +345,12 @@ private slots:
         server.Page("/", "<a href=\"a.zip\">a</a>\n<a href=\"broken.html\">broken</a>\n");
         // Promises more than it sends, then drops the connection: a read error mid-page.
         server.Server().Get("/broken.html", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content_provider(4000, "text/html",
-                                     [](size_t offset, size_t, httplib::DataSink& sink) {
-                                         if (offset > 0) return false;
-                                         const std::string part = "<a href=\"c.zip\">c</a>\n";
-                                         sink.write(part.data(), part.size());
-                                         return true;
-                                     });
+            res.set_content_provider(4000, "text/html", [](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset > 0) return false;
+                const std::string part = "<a href=\"c.zip\">c</a>\n";
+                sink.write(part.data(), part.size());
+                return true;
+            });
         });
         server.Start();
         const ProjectData project = ZipProject({server.Url("/")});

@@ -23,13 +23,12 @@ constexpr qint64 kGiveUpMs = 60000;
 
 std::string FirstRow(const std::string& page, const std::string& hit) {
     return "<TR><TD BGCOLOR=#80b3ce><FONT SIZE=-1><a href=\"" + page + "\">" + page +
-           "</a></FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"" + hit + "\">" + hit +
-           "</a></FONT></TD></TR>";
+           "</a></FONT></TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"" + hit + "\">" + hit + "</a></FONT></TD></TR>";
 }
 
 std::string FurtherRow(const std::string& hit) {
-    return "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"" + hit +
-           "\">" + hit + "</a></FONT></TD></TR>";
+    return "<TR><TD BGCOLOR=#80b3ce>+</TD><TD BGCOLOR=#d5d3a8><FONT SIZE=-1><a href=\"" + hit + "\">" + hit +
+           "</a></FONT></TD></TR>";
 }
 
 }  // namespace
@@ -109,8 +108,7 @@ private slots:
         const std::string other = server.Url("/other.html");
         // Depth-first, the links of a page taken last found first.
         QCOMPARE(fetched, (QStringList{QString::fromStdString(home), QString::fromStdString(other),
-                                       QString::fromStdString(page1),
-                                       QString::fromStdString(page2)}));
+                                       QString::fromStdString(page1), QString::fromStdString(page2)}));
 
         const std::string report = ReadFileBytes("Downloads.htm");
         QVERIFY(report.starts_with("<html><head></head>"));
@@ -119,11 +117,10 @@ private slots:
         QVERIFY(report.find('\n') == std::string::npos);
 
         // Pages in the order they became known, each with its hits in the order found.
-        const std::string rows = FirstRow(home, server.Url("/files/tool.zip")) +
-                                 FirstRow(page1, server.Url("/docs/manual.zip")) +
-                                 FirstRow(other, server.Url("/other.zip")) +
-                                 FirstRow(page2, server.Url("/docs/data.ZIP")) +
-                                 FurtherRow(server.Url("/docs/extra.zip"));
+        const std::string rows =
+            FirstRow(home, server.Url("/files/tool.zip")) + FirstRow(page1, server.Url("/docs/manual.zip")) +
+            FirstRow(other, server.Url("/other.zip")) + FirstRow(page2, server.Url("/docs/data.ZIP")) +
+            FurtherRow(server.Url("/docs/extra.zip"));
         QVERIFY2(report.find(rows) != std::string::npos, report.c_str());
         QVERIFY(report.find("readme.txt") == std::string::npos);
         QVERIFY(dlg.Search().State().m_urlQueue.empty());

@@ -32,8 +32,7 @@ class UrlErrorDlgTest : public QObject {
 private slots:
     void listsFailedUrlsInOrderAndTakesThemOver_data() {
         QTest::addColumn<QStringList>("failed");
-        QTest::newRow("three in order")
-            << QStringList{"http://h/c.html", "http://h/a.html", "http://h/b.html"};
+        QTest::newRow("three in order") << QStringList{"http://h/c.html", "http://h/a.html", "http://h/b.html"};
         QTest::newRow("the same URL failing twice")
             << QStringList{"http://h/x.html", "http://h/y.html", "http://h/x.html"};
         QTest::newRow("nothing failed") << QStringList{};

@@ -55,9 +55,8 @@ public:
         m_changed.wait(lock, [&] { return ready(m_events); });
     }
     void WaitFinished() {
-        WaitUntil([](const std::vector<Event>& events) {
-            return !events.empty() && events.back().kind == Event::Finished;
-        });
+        WaitUntil(
+            [](const std::vector<Event>& events) { return !events.empty() && events.back().kind == Event::Finished; });
     }
 
 private:
@@ -78,4 +77,3 @@ private:
     std::condition_variable m_changed;
     std::vector<Event> m_events;
 };
-

@@ -19,8 +19,7 @@ class ScriptedMessageBox : public IMessageBox {
 public:
     explicit ScriptedMessageBox(std::deque<MsgResult> answers = {}) : m_answers(std::move(answers)) {}
 
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon,
-                   MsgButtons buttons) override {
+    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_shown.push_back({text, caption, icon, buttons});
         if (!m_answers.empty()) {

@@ -11,8 +11,8 @@ class TempDir {
 public:
     TempDir() : m_old(std::filesystem::current_path()) {
         std::random_device rd;
-        m_path = std::filesystem::temp_directory_path() /
-                 ("netzspurer-test-" + std::to_string(rd()) + std::to_string(rd()));
+        m_path =
+            std::filesystem::temp_directory_path() / ("netzspurer-test-" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(m_path);
         std::filesystem::current_path(m_path);
     }

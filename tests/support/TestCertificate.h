@@ -18,8 +18,11 @@ public:
         m_dir = pattern;
         const std::string command =
             "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
-            " -subj /CN=netzspurer-test -addext 'subjectAltName=" + altNames + "'"
-            " -keyout '" + KeyFile() + "' -out '" + CertificateFile() + "' >/dev/null 2>&1";
+            " -subj /CN=netzspurer-test -addext 'subjectAltName=" +
+            altNames +
+            "'"
+            " -keyout '" +
+            KeyFile() + "' -out '" + CertificateFile() + "' >/dev/null 2>&1";
         if (std::system(command.c_str()) != 0 || !std::filesystem::exists(CertificateFile())) {
             Remove();
             throw std::runtime_error("openssl could not make a test certificate for " + altNames);

@@ -151,8 +151,7 @@ private:
         const std::string prefix = m_dir.string() + "/";
         const std::string conf = (m_dir / "nginx.conf").string();
         const std::string log = (m_dir / "error.log").string();
-        std::vector<const char*> argv = {kBinary, "-p", prefix.c_str(), "-c", conf.c_str(), "-e", log.c_str(),
-                                         nullptr};
+        std::vector<const char*> argv = {kBinary, "-p", prefix.c_str(), "-c", conf.c_str(), "-e", log.c_str(), nullptr};
         const pid_t parent = getpid();
         m_pid = fork();
         if (m_pid < 0) throw std::runtime_error("could not start nginx");
