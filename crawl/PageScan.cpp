@@ -66,11 +66,29 @@ bool PageScan::Follows(std::uint64_t hash) const {
     return std::binary_search(sortedFollowHashes.begin(), sortedFollowHashes.end(), hash);
 }
 
+namespace {
+
+// What a heap block costs beyond what it holds: the allocator's header, so that
+// a scan of many short links is not counted at half of what it takes.
+constexpr std::size_t kBlockOverhead = 16;
+
+std::size_t BlockBytes(std::size_t held) { return held == 0 ? 0 : held + kBlockOverhead; }
+
+// A string's heap block; a short one lives inside the string itself.
+std::size_t HeapBytes(const std::string& text) {
+    return text.capacity() < sizeof(std::string) ? 0 : BlockBytes(text.capacity() + 1);
+}
+
+}  // namespace
+
 std::size_t PageScan::MemoryBytes() const {
-    std::size_t bytes = sizeof(PageScan) + request.url.capacity() + request.base.capacity() + finalUrl.capacity();
-    for (const LinkDecision& link : links) bytes += sizeof(LinkDecision) + link.url.capacity();
-    bytes += follows.capacity() * sizeof(std::uint32_t);
-    bytes += (followHashes.capacity() + sortedFollowHashes.capacity()) * sizeof(std::uint64_t);
+    std::size_t bytes =
+        BlockBytes(sizeof(PageScan)) + HeapBytes(request.url) + HeapBytes(request.base) + HeapBytes(finalUrl);
+    bytes += BlockBytes(links.capacity() * sizeof(LinkDecision));
+    for (const LinkDecision& link : links) bytes += HeapBytes(link.url);
+    bytes += BlockBytes(follows.capacity() * sizeof(std::uint32_t));
+    bytes += BlockBytes(followHashes.capacity() * sizeof(std::uint64_t));
+    bytes += BlockBytes(sortedFollowHashes.capacity() * sizeof(std::uint64_t));
     return bytes;
 }
 
@@ -88,6 +106,8 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
             return true;
         });
     if (!whole) return nullptr;
+    // Pages fetched ahead keep their scans while they wait: no room to spare.
+    scan->links.shrink_to_fit();
 
     // The worker queues a page at its first link only.
     std::unordered_multimap<std::uint64_t, std::uint32_t> firstLinks;
@@ -105,6 +125,8 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
         scan->follows.push_back(i);
         scan->followHashes.push_back(hash);
     }
+    scan->follows.shrink_to_fit();
+    scan->followHashes.shrink_to_fit();
     scan->sortedFollowHashes = scan->followHashes;
     std::sort(scan->sortedFollowHashes.begin(), scan->sortedFollowHashes.end());
     return scan;

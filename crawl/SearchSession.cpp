@@ -20,6 +20,11 @@ std::string CSearchSession::StatusText(int code, const char* info) { return Conn
 
 namespace {
 
+// What one page fetched ahead costs while it waits, besides its scan and its
+// addresses: its record (made together with its shared count), the map entry
+// that finds it by URL with the key's text, and the allocator's headers.
+constexpr std::size_t kFetchRecordBytes = sizeof(Fetch) + 16 + 64 + 128;
+
 // A page a busy server answers 429 or 503 for is asked for this many times in all.
 constexpr int kBusyAttempts = 3;
 // Redirects followed for a robots.txt, as RFC 9309 asks at least; more leave it unavailable.
@@ -597,9 +602,11 @@ void CSearchSession::Impl::Publish(const std::shared_ptr<Fetch>& fetch, PageOutc
     if (fetch->awaited) {
         fetch->text = std::move(outcome.text);
     } else if (!fetch->dropped) {
-        // Only its scan waits for the worker.
+        // Only its scan waits for the worker, with the record of the fetch itself:
+        // many small pages waiting cost as much in records as in links.
         shared.waiting -= fetch->waitingBytes;
-        fetch->waitingBytes = scan ? scan->MemoryBytes() : 0;
+        fetch->waitingBytes = (scan ? scan->MemoryBytes() : 0) + kFetchRecordBytes + fetch->request.url.capacity() +
+                              fetch->finalUrl.capacity() + fetch->failure.capacity();
         shared.waiting += fetch->waitingBytes;
         shared.stats.peakWaitingBytes = std::max(shared.stats.peakWaitingBytes, shared.waiting);
         if (scan) {
