@@ -22,9 +22,32 @@ CSearch::CSearch(std::unique_ptr<IPageFetcher> fetcher, CrawlState* state)
 
 CSearch::~CSearch() { Stop(); }
 
-void CSearch::StatusGate::SetStatusText(const std::string& text) {
-    if (m_search.m_stop) return;
-    if (m_search.m_progress != nullptr) m_search.m_progress->SetStatusText(text);
+template <typename Call>
+void CSearch::ProgressGate::Pass(Call call) {
+    const std::lock_guard<std::mutex> lock(m_search.m_progressMutex);
+    if (m_search.m_stop || m_search.m_progress == nullptr) return;
+    call(*m_search.m_progress);
+}
+
+void CSearch::ProgressGate::SetStatusText(const std::string& text) {
+    Pass([&](ISearchProgress& progress) { progress.SetStatusText(text); });
+}
+
+void CSearch::ProgressGate::UrlOpened(const std::string& url) {
+    Pass([&](ISearchProgress& progress) { progress.UrlOpened(url); });
+}
+
+void CSearch::ProgressGate::CountersChanged(std::int32_t pages, std::int32_t hits, std::int64_t bytes) {
+    Pass([&](ISearchProgress& progress) { progress.CountersChanged(pages, hits, bytes); });
+}
+
+void CSearch::ProgressGate::SearchFinished() {
+    Pass([](ISearchProgress& progress) { progress.SearchFinished(); });
+}
+
+void CSearch::RequestStop() {
+    const std::lock_guard<std::mutex> lock(m_progressMutex);
+    m_stop = true;
 }
 
 void CSearch::OpenSearch(const ProjectData& project, ISearchProgress* progress, IMessageBox* box) {
@@ -37,7 +60,7 @@ void CSearch::OpenSearch(const ProjectData& project, ISearchProgress* progress, 
     m_state.m_nPages = 1;
     m_progress = progress;
     if (m_Session) {
-        m_Session->SetStatusTarget(&m_status);
+        m_Session->SetStatusTarget(&m_gate);
         m_Session->EnableStatusCallback(true);
     }
     m_state.m_urlQueue.assign(project.m_urlList.begin(), project.m_urlList.end());
@@ -48,7 +71,7 @@ void CSearch::OpenSearch(const ProjectData& project, ISearchProgress* progress, 
     // Fixed for the search's length: the fetcher scans pages with them on its own thread.
     m_rules = std::make_shared<const CrawlRules>(
         MakeCrawlRules(m_state.m_excludeList, project.m_resourcePatterns, project.m_allLinks));
-    m_worker.Prepare(m_rules, progress, box, m_planner.get());
+    m_worker.Prepare(m_rules, progress != nullptr ? &m_gate : nullptr, box, m_planner.get());
     if (m_planner) m_planner->Clear();
 }
 
@@ -76,7 +99,7 @@ void CSearch::RunWorker() {
     const bool finished = !m_stop;
     if (finished) m_worker.ReportCounters();
     m_running = false;
-    if (finished && m_progress != nullptr) m_progress->SearchFinished();
+    if (finished) m_gate.SearchFinished();
 }
 
 bool CSearch::IsRunning() const { return m_running.load(); }
@@ -84,7 +107,7 @@ bool CSearch::IsRunning() const { return m_running.load(); }
 void CSearch::Stop() {
     // A worker that has ended is not asked again: the request would only linger
     // in the flag the session shares.
-    if (m_running) m_stop = true;
+    if (m_running) RequestStop();
     if (m_pThread.joinable()) m_pThread.join();
 }
 

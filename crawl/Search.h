@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -62,7 +63,7 @@ public:
     void Stop();
     bool StopRequested() const { return m_stop.load(); }
     // Asks the worker to stop without waiting for it.
-    void RequestStop() { m_stop = true; }
+    void RequestStop();
     // After the worker has ended: whether a limit ended the search, and which.
     LimitReached Limit() const { return m_worker.Limit(); }
     // The crawl's own data in bytes: page list, queue, failed URLs.
@@ -77,14 +78,21 @@ public:
     FetchStats FetchStatistics() const { return m_Session->Stats(); }
 
 private:
-    // The session's status texts pass through here, so that none reaches the
-    // host once the search has been asked to stop.
-    class StatusGate : public IStatusTarget {
+    // Everything the worker and the session tell the host passes through here,
+    // under one lock with the stop request: once a stop has been asked for,
+    // nothing more reaches the host, and a call under way has ended when the
+    // request returns.
+    class ProgressGate : public ISearchProgress {
     public:
-        explicit StatusGate(CSearch& search) : m_search(search) {}
+        explicit ProgressGate(CSearch& search) : m_search(search) {}
         void SetStatusText(const std::string& text) override;
+        void UrlOpened(const std::string& url) override;
+        void CountersChanged(std::int32_t pages, std::int32_t hits, std::int64_t bytes) override;
+        void SearchFinished() override;
 
     private:
+        template <typename Call>
+        void Pass(Call call);
         CSearch& m_search;
     };
     void RunWorker();
@@ -98,7 +106,8 @@ private:
     std::unique_ptr<IPageFetcher> m_Session;
     CCrawlWorker m_worker;
     ISearchProgress* m_progress = nullptr;
-    StatusGate m_status{*this};
+    std::mutex m_progressMutex;
+    ProgressGate m_gate{*this};
     std::thread m_pThread;
     std::atomic<bool> m_running{false};
 };
