@@ -285,6 +285,13 @@ bool IsLowerHexLetter(char c) { return c >= 'a' && c <= 'f'; }
 // Bytes that a request carries percent-encoded: none of printable ASCII.
 bool IsSentEncoded(unsigned char c) { return c <= 0x20 || c >= 0x7F; }
 
+void AppendPercentEncoded(std::string& out, unsigned char c) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out += '%';
+    out += kHex[c >> 4];
+    out += kHex[c & 0x0F];
+}
+
 // The port written after the host, ":" included; empty when none is written.
 std::string_view PortOf(std::string_view url, const FoldedSpans& spans) {
     if (spans.authorityEnd <= spans.hostEnd) return {};
@@ -317,7 +324,6 @@ bool NeedsCanonicalForm(std::string_view url, const FoldedSpans& spans) {
 // host in lower case, a port of no meaning dropped, every byte a request
 // carries percent-encoded written so, and every escape in upper case.
 std::string CanonicalForm(std::string_view url, const FoldedSpans& spans) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(url.size() + 16);
     const std::size_t head = std::max(spans.schemeEnd, spans.hostEnd);
@@ -330,9 +336,7 @@ std::string CanonicalForm(std::string_view url, const FoldedSpans& spans) {
     for (; i < url.size(); ++i) {
         const auto c = static_cast<unsigned char>(url[i]);
         if (IsSentEncoded(c)) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
+            AppendPercentEncoded(out, c);
         } else if (c == '%' && i + 2 < url.size() && IsHexDigit(url[i + 1]) && IsHexDigit(url[i + 2])) {
             out += '%';
             out += static_cast<char>(std::toupper(static_cast<unsigned char>(url[i + 1])));
@@ -382,7 +386,6 @@ std::size_t UrlHash(std::string_view url) {
 std::string UrlKey(std::string_view url) { return CanonicalForm(url, FoldedSpans(url)); }
 
 std::string WireForm(std::string_view url) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     const FoldedSpans spans(url);
     std::string out;
     out.reserve(url.size() + 16);
@@ -407,9 +410,7 @@ std::string WireForm(std::string_view url) {
     for (; i < url.size(); ++i) {
         const auto c = static_cast<unsigned char>(url[i]);
         if (IsSentEncoded(c)) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
+            AppendPercentEncoded(out, c);
         } else {
             out += static_cast<char>(c);
         }

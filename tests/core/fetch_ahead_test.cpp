@@ -50,11 +50,7 @@ Outcome Crawl(int connections, const StringList& entries, const StringList& patt
     CSearch search(connections, TestLimits());
     RecordingProgress progress;
     ScriptedMessageBox box;
-    progress.search = &search;
-    search.OpenSearch(Project(entries, patterns), &progress, &box);
-    EXPECT_TRUE(search.Start());
-    progress.WaitFinished();
-    search.Stop();
+    EXPECT_TRUE(RunSearchToEnd(search, Project(entries, patterns), progress, box));
 
     const CrawlState& state = search.State();
     Outcome out;

@@ -36,11 +36,7 @@ Outcome Crawl(const std::string& start, int connections, bool obeyRobots = true)
     search.m_obeyRobots = obeyRobots;
     RecordingProgress progress;
     ScriptedMessageBox box;
-    progress.search = &search;
-    search.OpenSearch(project, &progress, &box);
-    EXPECT_TRUE(search.Start());
-    progress.WaitFinished();
-    search.Stop();
+    EXPECT_TRUE(RunSearchToEnd(search, project, progress, box));
     const CrawlState& state = search.State();
     return {progress.Opened(), state.m_failedUrls, state.m_skippedUrls, state.m_nBytes};
 }

@@ -92,11 +92,7 @@ Outcome Crawl(int connections, const std::string& start) {
     CSearch search(connections, limits);
     RecordingProgress progress;
     ScriptedMessageBox box;
-    progress.search = &search;
-    search.OpenSearch(project, &progress, &box);
-    EXPECT_TRUE(search.Start());
-    progress.WaitFinished();
-    search.Stop();
+    EXPECT_TRUE(RunSearchToEnd(search, project, progress, box));
     const CrawlState& state = search.State();
     Outcome out;
     WriteReport("r.htm", state.m_pageList.Head(), box, 0);

@@ -152,11 +152,7 @@ protected:
     // Opens the search on `project`, starts it and waits for its end.
     static void RunToEnd(CSearch& search, const ProjectData& project, RecordingProgress& progress,
                          ScriptedMessageBox& box) {
-        progress.search = &search;
-        search.OpenSearch(project, &progress, &box);
-        ASSERT_TRUE(search.Start());
-        progress.WaitFinished();
-        search.Stop();
+        ASSERT_TRUE(RunSearchToEnd(search, project, progress, box));
         EXPECT_FALSE(search.IsRunning());
     }
 

@@ -77,3 +77,14 @@ private:
     std::condition_variable m_changed;
     std::vector<Event> m_events;
 };
+
+// Opens `search` on `project` with `progress` watching, runs it and waits until
+// its worker has returned; false when it could not be started.
+inline bool RunSearchToEnd(CSearch& search, const ProjectData& project, RecordingProgress& progress, IMessageBox& box) {
+    progress.search = &search;
+    search.OpenSearch(project, &progress, &box);
+    if (!search.Start()) return false;
+    progress.WaitFinished();
+    search.Stop();
+    return true;
+}
