@@ -80,7 +80,8 @@ struct CSearchSession::Impl : ITransferObserver {
     // false when there was none. Either thread may call it.
     bool ScanNext(const std::shared_ptr<Fetch>& preferred = nullptr);
     void Publish(const std::shared_ptr<Fetch>& fetch, PageOutcome outcome, std::shared_ptr<const PageScan> scan);
-    void Drive();
+    // Drives the transfers; true when one has ended, which may let others start.
+    bool Drive();
     void ResumeWaiting(bool memoryFree);
     void AbandonAll(const char* reason);
     std::shared_ptr<Fetch> Owner(const CPageTransfer* transfer);
@@ -720,7 +721,7 @@ void CSearchSession::Impl::ResumeWaiting(bool memoryFree) {
     }
 }
 
-void CSearchSession::Impl::Drive() {
+bool CSearchSession::Impl::Drive() {
     int running = 0;
     std::vector<std::shared_ptr<Fetch>> done;
     const CURLMcode mc = PerformAndComplete(multi.get(), running, [&](CPageTransfer& ended) {
@@ -731,6 +732,7 @@ void CSearchSession::Impl::Drive() {
     });
     for (const std::shared_ptr<Fetch>& fetch : done) Ended(fetch);
     if (mc != CURLM_OK) AbandonAll(curl_multi_strerror(mc));
+    return !done.empty();
 }
 
 void CSearchSession::Impl::AbandonAll(const char* reason) {
@@ -799,7 +801,7 @@ void CSearchSession::Impl::Run() {
         // Begun even when stopped: the fetch then fails, and whoever waits for it hears so.
         for (const std::shared_ptr<Fetch>& fetch : start) Begin(fetch);
         ResumeWaiting(memoryFree);
-        Drive();
+        const bool someEnded = Drive();
         // Pages are scanned between turns, a few milliseconds' worth at most, so
         // that the transfers are not kept waiting; and only while the worker is
         // busy: a waiting worker scans them itself, and this thread stays free
@@ -818,7 +820,11 @@ void CSearchSession::Impl::Run() {
             std::lock_guard<std::mutex> lock(shared.mutex);
             if (shared.news || arrivalsUnseen) shared.changed.notify_all();
         }
-        curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
+        // A transfer that ended frees a connection, or opens its origin's gates
+        // (a robots.txt): what may go now starts at once, not when the next
+        // socket stirs or the poll times out. Nothing else may wake this thread:
+        // the worker wakes it only for what it asks for itself.
+        if (!someEnded) curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
     }
     AbandonAll("The search has ended");
     pendingAhead.clear();
