@@ -33,11 +33,6 @@ std::unique_ptr<CDecodeStage> StageFor(const std::string& coding) {
     return nullptr;
 }
 
-template <typename T>
-void Release(std::vector<T>& buffer) {
-    std::vector<T>().swap(buffer);
-}
-
 }  // namespace
 
 CContentDecoder::CContentDecoder(std::string_view contentEncoding) {
@@ -103,8 +98,8 @@ std::size_t CContentDecoder::Decode(std::size_t maxOutput, const std::function<v
 
     const std::size_t lastIndex = m_stages.size() - 1;
     while (given < maxOutput && !m_stages[lastIndex].ended) {
-        std::vector<unsigned char>& buffer = m_stages[lastIndex].buffer;
-        if (buffer.empty()) buffer.resize(kStepBytes);
+        StepBuffer& buffer = m_stages[lastIndex].buffer;
+        if (buffer.empty()) buffer.Make();
         const std::size_t room = std::min(kStepBytes, maxOutput - given);
         unsigned char* cursor = buffer.data();
         std::size_t left = room;
@@ -168,10 +163,10 @@ bool CContentDecoder::Refill(std::size_t index) {
     Stage& stage = m_stages[index];
     stage.begin = stage.end = 0;
     if (stage.ended) {
-        Release(stage.buffer);
+        stage.buffer.Release();
         return false;
     }
-    if (stage.buffer.empty()) stage.buffer.resize(kStepBytes);
+    if (stage.buffer.empty()) stage.buffer.Make();
     unsigned char* cursor = stage.buffer.data();
     std::size_t left = kStepBytes;
     Produce(index, cursor, left);
@@ -188,7 +183,7 @@ void CContentDecoder::EndStage(std::size_t index) {
         Stage& stage = m_stages[before];
         stage.ended = true;
         stage.codec.reset();
-        Release(stage.buffer);
+        stage.buffer.Release();
         stage.begin = stage.end = 0;
     }
     DropRawBytes();
@@ -206,7 +201,7 @@ void CContentDecoder::Fail(std::string error) {
 
 void CContentDecoder::ReleaseBuffers() {
     for (Stage& stage : m_stages) {
-        Release(stage.buffer);
+        stage.buffer.Release();
         stage.begin = stage.end = 0;
     }
 }

@@ -65,12 +65,32 @@ public:
     std::size_t MemoryUse() const;
 
 private:
+    // kStepBytes that are not cleared when they are made: a small page writes a
+    // few of them, and clearing all would cost as much as decoding it.
+    struct StepBuffer {
+        std::unique_ptr<unsigned char[]> bytes;
+        std::size_t size = 0;
+
+        bool empty() const { return size == 0; }
+        std::size_t capacity() const { return size; }
+        unsigned char* data() { return bytes.get(); }
+        const unsigned char* data() const { return bytes.get(); }
+        void Make() {
+            bytes = std::make_unique_for_overwrite<unsigned char[]>(kStepBytes);
+            size = kStepBytes;
+        }
+        void Release() {
+            bytes.reset();
+            size = 0;
+        }
+    };
+
     struct Stage {
         std::string coding;                   // as the header names it, for error texts
         std::unique_ptr<CDecodeStage> codec;  // null once its stream is over
         bool ended = false;                   // its stream ended, or a later coding's did
         // Decoded bytes the next coding has not taken yet ([begin, end)).
-        std::vector<unsigned char> buffer;
+        StepBuffer buffer;
         std::size_t begin = 0;
         std::size_t end = 0;
     };
