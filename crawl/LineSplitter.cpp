@@ -63,14 +63,32 @@ std::size_t CLineSplitter::Join(std::string_view bytes, std::string& text) {
         added += AppendKept(m_buffer, text);
         m_buffer.clear();
     }
-    while (!bytes.empty()) {
-        const std::size_t taken = LineBytes(bytes, false);
-        if (taken == 0) {
-            m_buffer.assign(bytes);
-            break;
+    // The lines this piece finishes end at its last line feed, then every
+    // kMaxLineBytes after it; the rest is the unfinished line.
+    const void* lastLf = memrchr(bytes.data(), '\n', bytes.size());
+    const std::size_t lfEnd =
+        lastLf == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(lastLf) - bytes.data()) + 1;
+    const std::size_t finished = lfEnd + (bytes.size() - lfEnd) / kMaxLineBytes * kMaxLineBytes;
+    std::string_view lines = bytes.substr(0, finished);
+    m_buffer.assign(bytes.substr(finished));
+    if (std::memchr(lines.data(), '\0', lines.size()) == nullptr &&
+        std::memchr(lines.data(), '\r', lines.size()) == nullptr) {
+        // Without zero bytes and carriage returns, where a line ends does not
+        // matter: the text is the bytes without their line feeds.
+        const std::size_t before = text.size();
+        while (!lines.empty()) {
+            const void* lf = std::memchr(lines.data(), '\n', lines.size());
+            const std::size_t length =
+                lf == nullptr ? lines.size() : static_cast<std::size_t>(static_cast<const char*>(lf) - lines.data());
+            text.append(lines.substr(0, length));
+            lines.remove_prefix(std::min(lines.size(), length + 1));
         }
-        added += AppendKept(bytes.substr(0, taken), text);
-        bytes.remove_prefix(taken);
+        return added + (text.size() - before);
+    }
+    while (!lines.empty()) {
+        const std::size_t taken = LineBytes(lines, true);
+        added += AppendKept(lines.substr(0, taken), text);
+        lines.remove_prefix(taken);
     }
     return added;
 }

@@ -4,6 +4,7 @@
 // must hold every byte of the body but CR and LF, in order.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -62,6 +63,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(line.size() <= CLineSplitter::kMaxLineBytes, "a line holds at most 127 bytes", line);
         joined += line;
     }
+
+    // The page's text built straight from the same pieces is those lines joined.
+    CLineSplitter joiner;
+    std::string text;
+    std::size_t added = 0;
+    rest = body;
+    for (std::size_t round = 0; !rest.empty(); ++round) {
+        const std::string_view piece = rest.substr(0, std::max<std::size_t>(1, pieceSizes[round % pieceSizes.size()]));
+        rest.remove_prefix(piece.size());
+        added += joiner.Join(piece, text);
+    }
+    added += joiner.JoinRest(text);
+    Require(text == joined, "the joined text is the lines joined", text);
+    Require(added == text.size(), "Join counts what it adds");
     if (body.find('\0') != std::string::npos) return 0;
     std::string expected;
     for (char c : body)
