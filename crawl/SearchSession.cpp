@@ -116,6 +116,7 @@ struct CSearchSession::Impl : ITransferObserver {
     // Pages fetched ahead that wait for their origin (its robots.txt, its delay).
     std::vector<std::shared_ptr<Fetch>> pendingAhead;
     std::optional<CHostGates> gates;
+    bool gatesOpened = false;  // a robots.txt has been read, or could not be, in this turn
     std::vector<std::unique_ptr<CPageTransfer>> spare;
 };
 
@@ -526,6 +527,7 @@ void CSearchSession::Impl::Ended(const std::shared_ptr<Fetch>& fetch) {
 void CSearchSession::Impl::RobotsEnded(const Fetch& fetch, const PageOutcome& outcome) {
     // A file that came is read; none there (4xx), or a redirect too many, allows
     // everything; a server error or no answer at all allows nothing.
+    gatesOpened = true;
     const long status = outcome.status;
     if (status == 0) {
         gates->RobotsUnreachable(fetch.robotsOrigin, outcome.failure);
@@ -820,11 +822,13 @@ void CSearchSession::Impl::Run() {
             std::lock_guard<std::mutex> lock(shared.mutex);
             if (shared.news || arrivalsUnseen) shared.changed.notify_all();
         }
-        // A transfer that ended frees a connection, or opens its origin's gates
-        // (a robots.txt): what may go now starts at once, not when the next
-        // socket stirs or the poll times out. Nothing else may wake this thread:
-        // the worker wakes it only for what it asks for itself.
-        if (!someEnded) curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
+        // The last transfer has ended, or a robots.txt has opened its origin's
+        // gates: no socket is left to wake the poll, and the worker only wakes
+        // it for what it asks for itself, so what may go now would wait for the
+        // poll's timeout. The next turn starts it at once instead.
+        const bool robotsRead = std::exchange(gatesOpened, false);
+        const bool startNow = robotsRead || (someEnded && active.empty());
+        if (!startNow) curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
     }
     AbandonAll("The search has ended");
     pendingAhead.clear();
