@@ -26,10 +26,14 @@ void CFetchPlanner::Prune() {
 
 void CFetchPlanner::Clear() {
     m_nodes.clear();
+    m_firstForeseen.reset();
     m_pruneAt = 64;
 }
 
 void CFetchPlanner::PageTaken(const std::shared_ptr<const PageScan>& scan) {
+    // The page foreseen first, taken as the last walk read its links: that walk
+    // foresaw what comes after it already.
+    if (scan && scan == m_firstForeseen.lock()) return;
     if (scan) Learn(scan);
     Replan();
 }
@@ -75,6 +79,7 @@ void CFetchPlanner::Replan() {
         // Read under another request, the page is asked for anew and its links are not known yet.
         if (scan->request != request) return;
         baseInForce = &it->second.base;
+        if (next.size() == 1) m_firstForeseen = scan;
         // A page whose text repeats a page with hits is not scanned: it queues nothing.
         if (scan->follows.empty() || m_worker.State().m_pageList.IsScannedContent(scan->checksum)) return;
         stack.push_back({&it->second, std::move(scan), it->second.head});
@@ -86,6 +91,7 @@ void CFetchPlanner::Replan() {
         return false;
     };
 
+    m_firstForeseen.reset();
     const PageRequest& inProcess = m_worker.RequestInProcess();
     enter(inProcess, UrlHash(inProcess.url));
     const std::size_t maxSteps = limit * kStepsPerPageForeseen;

@@ -56,4 +56,6 @@ private:
     std::unordered_map<std::size_t, Node> m_nodes;  // by the UrlHash of the page's URL
     const std::string m_noBase;
     std::size_t m_pruneAt = 64;
+    // The scan of the page the last walk foresaw first, when the walk went through its links.
+    std::weak_ptr<const PageScan> m_firstForeseen;
 };

@@ -57,6 +57,10 @@ struct CSearchSession::Impl : ITransferObserver {
     void Wake();
     // Shows what the network thread has heard for `fetch`, on the worker's thread.
     void ShowStatuses(std::unique_lock<std::mutex>& lock, Fetch& fetch);
+    // Under the lock: nearly all that was foreseen is under way. Pages that
+    // have arrived since may let the planner see farther; until then, what it
+    // foresaw stands, and asking it again would only cost the worker's time.
+    bool ForesightRunsLow() const { return shared.foresight.size() < shared.foresightTaken + connections; }
     // Waits a little for the network thread; asks the planner again first when
     // pages have arrived.
     void WaitForNews(std::unique_lock<std::mutex>& lock);
@@ -206,7 +210,7 @@ void CSearchSession::Impl::ShowStatuses(std::unique_lock<std::mutex>& lock, Fetc
 void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
     // Arrivals let the planner see farther; it is asked again once what it
     // foresaw is nearly all under way.
-    if (arrivalsUnseen && planner != nullptr && shared.foresight.size() < shared.foresightTaken + connections) {
+    if (arrivalsUnseen && planner != nullptr && ForesightRunsLow()) {
         arrivalsUnseen = false;
         lock.unlock();
         planner->Replan();
@@ -225,7 +229,7 @@ void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
     shared.workerWaiting = true;
     shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds), [this] {
         return shared.news ||
-               (arrivalsUnseen && planner != nullptr && shared.foresight.size() < shared.foresightTaken + connections);
+               (arrivalsUnseen && planner != nullptr && ForesightRunsLow());
     });
     shared.workerWaiting = false;
     shared.news = false;
@@ -282,7 +286,7 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request
             shared.foresight.erase(shared.foresight.begin());
             if (shared.foresightTaken > 0) --shared.foresightTaken;
         }
-        foreseenFirst = foreseenFirst && !arrivalsUnseen;
+        foreseenFirst = foreseenFirst && !(arrivalsUnseen && ForesightRunsLow());
         Wake();
     }
     if (planner != nullptr && !foreseenFirst) planner->Replan();
