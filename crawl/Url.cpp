@@ -357,6 +357,9 @@ std::size_t HashCanonical(std::string_view canonical, std::size_t head) {
 }  // namespace
 
 bool SameUrl(std::string_view a, std::string_view b) {
+    // Most questions the page list and the planner ask are of an URL written
+    // just as the one they hold.
+    if (a == b) return true;
     const FoldedSpans spans(a);
     if (a.size() == b.size() && !NeedsCanonicalForm(a, spans)) {
         // Where the spans lie depends only on bytes that do not fold (":", "/",
