@@ -26,27 +26,52 @@ void CFetchPlanner::Prune() {
 
 void CFetchPlanner::Clear() {
     m_nodes.clear();
-    m_firstForeseen.reset();
+    m_foreseen.clear();
+    m_foreseenHashes.clear();
+    m_foreseenScans.clear();
+    m_foreseenTaken = 0;
     m_pruneAt = 64;
 }
 
 void CFetchPlanner::PageTaken(const std::shared_ptr<const PageScan>& scan) {
-    // The page foreseen first, taken as the last walk read its links: that walk
-    // foresaw what comes after it already.
-    if (scan && scan == m_firstForeseen.lock()) return;
+    const bool foreseenFirst =
+        m_foreseenTaken < m_foreseen.size() && m_foreseen[m_foreseenTaken] == m_worker.RequestInProcess();
+    if (!foreseenFirst) {
+        if (scan) Learn(scan);
+        Replan();
+        return;
+    }
+    // Taken as foreseen, as the last walk read its links: that walk foresaw what comes after it already.
+    if (scan && scan == m_foreseenScans[m_foreseenTaken].lock()) {
+        ++m_foreseenTaken;
+        return;
+    }
+    // Its links were not known then: they come before everything foreseen after it, which stands.
     if (scan) Learn(scan);
-    Replan();
+    Walk(true);
 }
 
-void CFetchPlanner::Replan() {
+void CFetchPlanner::Replan() { Walk(false); }
+
+void CFetchPlanner::Walk(bool belowPageInProcess) {
     for (const std::shared_ptr<const PageScan>& scan : m_fetcher.TakeArrivals()) Learn(scan);
     if (m_nodes.size() >= m_pruneAt) Prune();
     const std::size_t limit = m_fetcher.Lookahead();
     std::vector<PageRequest> next;
+    std::vector<std::size_t> nextHashes;
+    std::vector<std::weak_ptr<const PageScan>> nextScans;  // of those whose links the walk went through
     next.reserve(limit);
     const UrlQueue& queue = m_worker.Queue();
-    if (limit == 0 || queue.empty()) {
+    const auto foresee = [&] {
+        // What the fetcher is told, the planner keeps: the next walk may take it up.
+        m_foreseen = next;
+        m_foreseenHashes = std::move(nextHashes);
+        m_foreseenScans = std::move(nextScans);
+        m_foreseenTaken = 0;
         m_fetcher.Foresee(std::move(next));
+    };
+    if (limit == 0 || queue.empty()) {
+        foresee();
         return;
     }
 
@@ -58,7 +83,7 @@ void CFetchPlanner::Replan() {
         std::size_t pos = 0;
     };
     std::vector<Frame> stack;
-    stack.push_back({nullptr, nullptr, 1});
+    if (!belowPageInProcess) stack.push_back({nullptr, nullptr, 1});
     const std::string* baseInForce = &m_noBase;
     std::string entryBase;  // the base a queue entry or unread page leaves in force
     // Identities of the pages foreseen: a few dozen at most, kept sorted.
@@ -66,23 +91,24 @@ void CFetchPlanner::Replan() {
     seen.reserve(limit);
 
     // A page about to be taken: its links come next, when its scan says what they are.
-    auto enter = [&](const PageRequest& request, std::size_t hash) {
+    // Returns the scan whose links it went through, if any.
+    auto enter = [&](const PageRequest& request, std::size_t hash) -> std::shared_ptr<const PageScan> {
         entryBase = request.plus ? BaseOfPlusEntry(request.url) : request.base;
         baseInForce = &entryBase;
         const auto it = m_nodes.find(hash);
-        if (it == m_nodes.end()) return;
+        if (it == m_nodes.end()) return nullptr;
         std::shared_ptr<const PageScan> scan = it->second.scan.lock();
         if (!scan) {
             m_nodes.erase(it);
-            return;
+            return nullptr;
         }
         // Read under another request, the page is asked for anew and its links are not known yet.
-        if (scan->request != request) return;
+        if (scan->request != request) return nullptr;
         baseInForce = &it->second.base;
-        if (next.size() == 1) m_firstForeseen = scan;
         // A page whose text repeats a page with hits is not scanned: it queues nothing.
-        if (scan->follows.empty() || m_worker.State().m_pageList.IsScannedContent(scan->checksum)) return;
-        stack.push_back({&it->second, std::move(scan), it->second.head});
+        if (scan->follows.empty() || m_worker.State().m_pageList.IsScannedContent(scan->checksum)) return scan;
+        stack.push_back({&it->second, scan, it->second.head});
+        return scan;
     };
     // A page that a page above in the walk links to is queued by that page already.
     auto queuedAbove = [&](std::size_t hash) {
@@ -91,7 +117,6 @@ void CFetchPlanner::Replan() {
         return false;
     };
 
-    m_firstForeseen.reset();
     const PageRequest& inProcess = m_worker.RequestInProcess();
     enter(inProcess, UrlHash(inProcess.url));
     const std::size_t maxSteps = limit * kStepsPerPageForeseen;
@@ -135,7 +160,20 @@ void CFetchPlanner::Replan() {
         if (slot != seen.end() && *slot == hash) continue;
         seen.insert(slot, hash);
         next.push_back(std::move(request));
-        enter(next.back(), hash);
+        nextHashes.push_back(hash);
+        nextScans.push_back(enter(next.back(), hash));
     }
-    m_fetcher.Foresee(std::move(next));
+    if (belowPageInProcess) {
+        // After the pages below the page in process, what the last walk foresaw behind it.
+        for (std::size_t i = m_foreseenTaken + 1; i < m_foreseen.size() && next.size() < limit; ++i) {
+            const std::size_t hash = m_foreseenHashes[i];
+            const auto slot = std::lower_bound(seen.begin(), seen.end(), hash);
+            if (slot != seen.end() && *slot == hash) continue;
+            seen.insert(slot, hash);
+            next.push_back(m_foreseen[i]);
+            nextHashes.push_back(hash);
+            nextScans.push_back(m_foreseenScans[i]);
+        }
+    }
+    foresee();
 }

@@ -48,6 +48,10 @@ private:
     };
 
     void Learn(const std::shared_ptr<const PageScan>& scan);
+    // Foresees the pages from the page in process on. `belowPageInProcess`: only
+    // the pages below it are walked, then what the last walk foresaw behind it
+    // follows, the page in process having been foreseen first.
+    void Walk(bool belowPageInProcess);
     // Drops the nodes whose scans the fetcher no longer keeps.
     void Prune();
 
@@ -56,6 +60,11 @@ private:
     std::unordered_map<std::size_t, Node> m_nodes;  // by the UrlHash of the page's URL
     const std::string m_noBase;
     std::size_t m_pruneAt = 64;
-    // The scan of the page the last walk foresaw first, when the walk went through its links.
-    std::weak_ptr<const PageScan> m_firstForeseen;
+    // What the last walk foresaw, with each page's identity and the scan whose
+    // links it went through (none when they were not known); the worker has
+    // taken the first m_foreseenTaken of them since, each as foreseen.
+    std::vector<PageRequest> m_foreseen;
+    std::vector<std::size_t> m_foreseenHashes;
+    std::vector<std::weak_ptr<const PageScan>> m_foreseenScans;
+    std::size_t m_foreseenTaken = 0;
 };
