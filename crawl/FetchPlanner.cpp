@@ -12,10 +12,6 @@ void CFetchPlanner::Learn(const std::shared_ptr<const PageScan>& scan) {
     Node node;
     node.scan = scan;
     node.base = ContextOf(scan->request, scan->finalUrl).base;
-    node.pending.reserve(scan->follows.size());
-    // Each new page goes right behind the page that links to it, so the last
-    // link found is the next page taken.
-    for (std::size_t i = scan->follows.size(); i-- > 0;) node.pending.push_back(static_cast<std::uint32_t>(i));
     m_nodes[UrlHash(scan->request.url)] = std::move(node);
 }
 
@@ -138,11 +134,14 @@ void CFetchPlanner::Walk(bool belowPageInProcess) {
             hash = UrlHash(request.url);
         } else {
             Node& node = *top.node;
-            if (top.pos >= node.pending.size()) {
+            const std::size_t follows = top.scan->follows.size();
+            if (top.pos >= follows) {
                 stack.pop_back();
                 continue;
             }
-            const std::uint32_t follow = node.pending[top.pos];
+            // Each new page goes right behind the page that links to it, so the
+            // last link found is the next page taken.
+            const std::size_t follow = follows - 1 - top.pos;
             const std::string_view url = top.scan->links[top.scan->follows[follow]].Follow();
             hash = top.scan->followHashes[follow];
             // A page once known stays known: it is passed over in every walk to come.

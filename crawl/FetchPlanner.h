@@ -42,9 +42,9 @@ private:
     // worker would take them (the last link first), those found known dropped.
     struct Node {
         std::weak_ptr<const PageScan> scan;
-        std::string base;                    // the base in force for its links
-        std::vector<std::uint32_t> pending;  // indexes into the scan's follows, in taking order
-        std::size_t head = 0;                // pending before it are known pages
+        std::string base;  // the base in force for its links
+        // Its links are taken last first: the first `head` of them in that order are known pages.
+        std::size_t head = 0;
     };
 
     void Learn(const std::shared_ptr<const PageScan>& scan);
