@@ -22,8 +22,9 @@ namespace {
 
 // What one page fetched ahead costs while it waits, besides its scan and its
 // addresses: its record (made together with its shared count), the map entry
-// that finds it by URL with the key's text, and the allocator's headers.
-constexpr std::size_t kFetchRecordBytes = sizeof(Fetch) + 16 + 64 + 128;
+// that finds it by URL with the key's text, the planner's note on its links (a
+// map entry with the base they are read under), and the allocator's headers.
+constexpr std::size_t kFetchRecordBytes = sizeof(Fetch) + 16 + 64 + 128 + 96;
 
 // A page a busy server answers 429 or 503 for is asked for this many times in all.
 constexpr int kBusyAttempts = 3;
