@@ -364,6 +364,15 @@ void ForEachLinkValue(std::string_view text, const std::function<bool(std::strin
     });
 }
 
+void ForEachLinkValueAndBase(std::string_view text, const std::function<bool(std::string, bool)>& onLink) {
+    ForEachTagValue(text, [&](const Tag& tag, const AttributeName& name, std::string_view raw) {
+        if (name.srcSet)
+            return ForEachSrcSetUrl(DecodeCharacterReferences(raw),
+                                    [&](std::string url) { return onLink(std::move(url), false); });
+        return onLink(LinkValue(raw), name.exactHref && EqualsNoCase(tag.name, "BASE"));
+    });
+}
+
 std::optional<std::string> FindBaseHref(std::string_view text) {
     std::optional<std::string> base;
     if (!MayHoldBaseTag(text)) return base;

@@ -15,6 +15,10 @@
 // may be empty. A false return ends the scan.
 void ForEachLinkValue(std::string_view content, const std::function<bool(std::string)>& onLink);
 
+// The same scan, telling also of each value whether it is the href of a <base>
+// tag: a page's links and its base in one pass.
+void ForEachLinkValueAndBase(std::string_view content, const std::function<bool(std::string, bool)>& onLink);
+
 // The href of the page's first <base> tag that has one, read as a link value
 // (decoded, without tabs or line breaks); nullopt when no <base> has an href.
 std::optional<std::string> FindBaseHref(std::string_view content);

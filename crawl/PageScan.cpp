@@ -35,7 +35,22 @@ std::optional<std::string> BaseAddress(const std::optional<std::string>& base, c
 
 bool ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
                          const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink) {
-    const std::optional<std::string> base = FindBaseHref(text);
+    // A <base> anywhere on the page moves every link, those before it too: the
+    // links are decided once the page has been read through.
+    std::vector<std::string> values;
+    std::optional<std::string> base;
+    bool stopped = false;
+    ForEachLinkValueAndBase(text, [&](std::string value, bool baseHref) {
+        // A page of many thousand links must not hold up a stop.
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            stopped = true;
+            return false;
+        }
+        if (baseHref && !base) base = value;
+        values.push_back(std::move(value));
+        return true;
+    });
+    if (stopped) return false;
     const std::optional<std::string> baseAddress = BaseAddress(base, context);
     LinkContext underBase = context;
     if (baseAddress) underBase.page.address = *baseAddress;
@@ -45,21 +60,15 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
     bool baseValueSeen = !baseAddress;
     const UrlParts pageAddress = SplitUrl(context.page.address);
     const UrlParts baseParts = SplitUrl(underBase.page.address);
-    bool stopped = false;
-    ForEachLinkValue(text, [&](std::string value) {
-        // A page of many thousand links must not hold up a stop.
-        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
-            stopped = true;
-            return false;
-        }
+    for (const std::string& value : values) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
         const bool isBase = !baseValueSeen && value == *base;
         baseValueSeen = baseValueSeen || isBase;
         LinkDecision decision =
             isBase ? DecideLink(value, context, rules, &pageAddress) : DecideLink(value, underBase, rules, &baseParts);
-        if (!decision.Matters()) return true;
-        return onLink(std::move(decision));
-    });
-    return !stopped;
+        if (decision.Matters() && !onLink(std::move(decision))) return true;
+    }
+    return true;
 }
 
 bool PageScan::Follows(std::uint64_t hash) const {

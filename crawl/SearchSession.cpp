@@ -229,8 +229,7 @@ void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
     }
     shared.workerWaiting = true;
     shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds), [this] {
-        return shared.news ||
-               (arrivalsUnseen && planner != nullptr && ForesightRunsLow());
+        return shared.news || (arrivalsUnseen && planner != nullptr && ForesightRunsLow());
     });
     shared.workerWaiting = false;
     shared.news = false;
