@@ -159,9 +159,15 @@ std::size_t AuthorityEnd(std::string_view url) {
     return url.size() - rest.size() + std::min(EndOfAuthority(rest), rest.size());
 }
 
+namespace {
+
+// A dot segment begins the path or follows a slash; most paths have none.
+bool HasDotSegment(std::string_view path) { return path.starts_with('.') || path.find("/.") != std::string_view::npos; }
+
+}  // namespace
+
 std::string RemoveDotSegments(std::string_view path) {
-    // A dot segment begins the path or follows a slash; most paths have none.
-    if (!path.starts_with('.') && path.find("/.") == std::string_view::npos) return std::string(path);
+    if (!HasDotSegment(path)) return std::string(path);
     std::string out;
     out.reserve(path.size());
     auto dropLastSegment = [&out] {
@@ -205,38 +211,53 @@ std::string ResolveUrl(std::string_view base, std::string_view reference) {
     return ResolveUrl(SplitUrl(base), reference);
 }
 
+namespace {
+
+// `path` without its dot segments: a view of `path` itself when it has none, as
+// most have, else of `scratch`, which then holds it.
+std::string_view WithoutDotSegments(std::string_view path, std::string& scratch) {
+    if (!HasDotSegment(path)) return path;
+    scratch = RemoveDotSegments(path);
+    return scratch;
+}
+
+}  // namespace
+
 std::string ResolveUrl(const UrlParts& b, std::string_view reference) {
     const UrlParts r = SplitUrl(reference);
     UrlParts t;
-    std::string path;  // holds the path t.path views
+    // Reused from link to link: a page resolves thousands of them.
+    thread_local std::string merged;
+    thread_local std::string dotless;
+    std::string_view path;
     if (r.hasScheme) {
         t = r;
-        path = RemoveDotSegments(r.path);
+        path = WithoutDotSegments(r.path, dotless);
     } else {
         if (r.hasAuthority) {
             t.authority = r.authority;
             t.hasAuthority = true;
-            path = RemoveDotSegments(r.path);
+            path = WithoutDotSegments(r.path, dotless);
             t.query = r.query;
             t.hasQuery = r.hasQuery;
         } else {
             if (r.path.empty()) {
-                path = std::string(b.path);
+                path = b.path;
                 t.query = r.hasQuery ? r.query : b.query;
                 t.hasQuery = r.hasQuery || b.hasQuery;
             } else {
                 if (r.path.starts_with('/')) {
-                    path = RemoveDotSegments(r.path);
+                    path = WithoutDotSegments(r.path, dotless);
                 } else {
-                    std::string merged;
+                    merged.clear();
                     if (b.hasAuthority && b.path.empty()) {
                         merged = "/";
                     } else {
                         const std::size_t slash = b.path.rfind('/');
-                        if (slash != std::string_view::npos) merged = std::string(b.path.substr(0, slash + 1));
+                        if (slash != std::string_view::npos) merged.append(b.path.substr(0, slash + 1));
                     }
                     merged += r.path;
-                    path = RemoveDotSegments(merged);
+                    path = WithoutDotSegments(merged, dotless);
                 }
                 t.query = r.query;
                 t.hasQuery = r.hasQuery;
