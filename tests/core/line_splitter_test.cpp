@@ -57,11 +57,27 @@ std::vector<SplitCase> Cases() {
 
 class SplitTable : public ::testing::TestWithParam<SplitCase> {};
 
+// The page's text joined straight from the pieces, as the fetcher builds it.
+std::string Joined(const std::string& body, std::size_t piece) {
+    CLineSplitter splitter;
+    std::string text;
+    std::size_t added = 0;
+    for (std::size_t at = 0; at < body.size(); at += piece)
+        added += splitter.Join(std::string_view(body).substr(at, piece), text);
+    added += splitter.JoinRest(text);
+    EXPECT_EQ(added, text.size());
+    return text;
+}
+
 TEST_P(SplitTable, WholeBodyAndEveryPieceSizeGiveTheSameLines) {
     const SplitCase& c = GetParam();
     EXPECT_EQ(Split(c.body), c.lines);
-    for (std::size_t piece : {1u, 2u, 7u, 127u, 128u})
+    std::string text;
+    for (const std::string& line : c.lines) text += line;
+    for (std::size_t piece : {1u, 2u, 7u, 127u, 128u, 4096u}) {
         EXPECT_EQ(Split(c.body, piece), c.lines) << "pieces of " << piece;
+        EXPECT_EQ(Joined(c.body, piece), text) << "joined from pieces of " << piece;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(LineSplitter, SplitTable, ::testing::ValuesIn(Cases()),
