@@ -231,6 +231,8 @@ TEST_F(LinkRulesTest, FollowsOnlySameHostPages) {
         {"http://host/prog.exe", ""},
         {"http://host/lib.dll/x.htm", ""},
         {"http://host/_vti_bin/x.htm", ""},
+        {"http://host/x.htm?lib=a.DLL", ""},                             // at the very end
+        {"http://host/mail/cgi-bi.htm", "http://host/mail/cgi-bi.htm"},  // a text cut short is no text
         {"http://host/a(1).htm", ""},
         {"http://host/a|b.htm", ""},
         {"http://host/a{b}.htm", ""},
