@@ -37,8 +37,9 @@ void CFetchPlanner::PageTaken(const std::shared_ptr<const PageScan>& scan) {
         Replan();
         return;
     }
-    // Taken as foreseen, as the last walk read its links: that walk foresaw what comes after it already.
-    if (scan && scan == m_foreseenScans[m_foreseenTaken].lock()) {
+    // Taken as foreseen, as the last walk read its links, or leading to no page
+    // not known already: what was foreseen after it stands.
+    if (!scan || scan == m_foreseenScans[m_foreseenTaken].lock() || LeadsNowhereNew(*scan)) {
         ++m_foreseenTaken;
         return;
     }
@@ -48,6 +49,14 @@ void CFetchPlanner::PageTaken(const std::shared_ptr<const PageScan>& scan) {
 }
 
 void CFetchPlanner::Replan() { Walk(false); }
+
+bool CFetchPlanner::LeadsNowhereNew(const PageScan& scan) const {
+    const CPageList& pages = m_worker.State().m_pageList;
+    if (pages.IsScannedContent(scan.checksum)) return true;
+    for (std::size_t i = 0; i < scan.follows.size(); ++i)
+        if (!pages.IsKnownPage(scan.links[scan.follows[i]].Follow(), scan.followHashes[i])) return false;
+    return true;
+}
 
 void CFetchPlanner::Walk(bool belowPageInProcess) {
     for (const std::shared_ptr<const PageScan>& scan : m_fetcher.TakeArrivals()) Learn(scan);

@@ -48,6 +48,8 @@ private:
     };
 
     void Learn(const std::shared_ptr<const PageScan>& scan);
+    // True when every page that `scan` links to is known: it queues nothing.
+    bool LeadsNowhereNew(const PageScan& scan) const;
     // Foresees the pages from the page in process on. `belowPageInProcess`: only
     // the pages below it are walked, then what the last walk foresaw behind it
     // follows, the page in process having been foreseen first.
