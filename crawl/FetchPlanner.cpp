@@ -44,7 +44,7 @@ void CFetchPlanner::PageTaken(const std::shared_ptr<const PageScan>& scan) {
         return;
     }
     // Its links were not known then: they come before everything foreseen after it, which stands.
-    if (scan) Learn(scan);
+    Learn(scan);
     Walk(true);
 }
 
@@ -94,6 +94,13 @@ void CFetchPlanner::Walk(bool belowPageInProcess) {
     // Identities of the pages foreseen: a few dozen at most, kept sorted.
     std::vector<std::size_t> seen;
     seen.reserve(limit);
+    // True the first time a page comes up in this walk.
+    auto firstSeen = [&](std::size_t hash) {
+        const auto slot = std::lower_bound(seen.begin(), seen.end(), hash);
+        if (slot != seen.end() && *slot == hash) return false;
+        seen.insert(slot, hash);
+        return true;
+    };
 
     // A page about to be taken: its links come next, when its scan says what they are.
     // Returns the scan whose links it went through, if any.
@@ -164,9 +171,7 @@ void CFetchPlanner::Walk(bool belowPageInProcess) {
             request.url = std::string(url);
             request.base = top.node->base;
         }
-        const auto slot = std::lower_bound(seen.begin(), seen.end(), hash);
-        if (slot != seen.end() && *slot == hash) continue;
-        seen.insert(slot, hash);
+        if (!firstSeen(hash)) continue;
         next.push_back(std::move(request));
         nextHashes.push_back(hash);
         nextScans.push_back(enter(next.back(), hash));
@@ -174,12 +179,9 @@ void CFetchPlanner::Walk(bool belowPageInProcess) {
     if (belowPageInProcess) {
         // After the pages below the page in process, what the last walk foresaw behind it.
         for (std::size_t i = m_foreseenTaken + 1; i < m_foreseen.size() && next.size() < limit; ++i) {
-            const std::size_t hash = m_foreseenHashes[i];
-            const auto slot = std::lower_bound(seen.begin(), seen.end(), hash);
-            if (slot != seen.end() && *slot == hash) continue;
-            seen.insert(slot, hash);
+            if (!firstSeen(m_foreseenHashes[i])) continue;
             next.push_back(m_foreseen[i]);
-            nextHashes.push_back(hash);
+            nextHashes.push_back(m_foreseenHashes[i]);
             nextScans.push_back(m_foreseenScans[i]);
         }
     }

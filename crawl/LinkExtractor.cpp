@@ -358,10 +358,7 @@ bool MayHoldBaseTag(std::string_view text) {
 std::string DecodeCharacterReferences(std::string_view value) { return DecodeReferences(value, "\""); }
 
 void ForEachLinkValue(std::string_view text, const std::function<bool(std::string)>& onLink) {
-    ForEachTagValue(text, [&](const Tag&, const AttributeName& name, std::string_view raw) {
-        if (name.srcSet) return ForEachSrcSetUrl(DecodeCharacterReferences(raw), onLink);
-        return onLink(LinkValue(raw));
-    });
+    ForEachLinkValueAndBase(text, [&](std::string value, bool) { return onLink(std::move(value)); });
 }
 
 void ForEachLinkValueAndBase(std::string_view text, const std::function<bool(std::string, bool)>& onLink) {
