@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "crawl/PageFetcher.h"
+#include "crawl/TrustStore.h"
 
 void InitCurlOnce() {
     static std::once_flag once;
@@ -20,5 +21,6 @@ SearchHandles MakeSearchHandles() {
     if (curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK ||
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK)
         throw InternetError("The internet library could not be set up");
+    handles.trust = CTrustStore::FromEnvironment();
     return handles;
 }

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class CTrustStore;
+
 // libcurl's global start is not thread-safe on its own; every handle is made after it.
 void InitCurlOnce();
 
@@ -23,9 +25,11 @@ using CurlSharePtr = std::unique_ptr<CURLSH, CurlShareCleanup>;
 
 // The handles one search fetches through: a multi handle for its connections,
 // and a share handle for its cookies and TLS sessions, which every transfer of
-// the search uses. Throws InternetError when libcurl cannot make them.
+// the search uses, with the certificates they all trust. Throws InternetError
+// when libcurl cannot make them.
 struct SearchHandles {
     CurlSharePtr share;
     CurlMultiPtr multi;
+    std::shared_ptr<const CTrustStore> trust;
 };
 SearchHandles MakeSearchHandles();

@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "crawl/ConnectionStatus.h"
@@ -99,32 +97,6 @@ std::string PrepareUrl(const std::string& url) {
     return result;
 }
 
-// The bundles named in the environment, CURL_CA_BUNDLE (as curl reads it) and
-// SSL_CERT_FILE (as OpenSSL does), both: desktops and build machines often set
-// one of them to the system's store, and a certificate trusted through the
-// other must not fail for it. None named: the system's store.
-struct CaBundle {
-    std::vector<std::string> files;  // the distinct files named
-    std::string certificates;        // with two files: what they hold, together
-};
-
-CaBundle CaBundleFromEnvironment() {
-    CaBundle bundle;
-    for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
-        const char* value = std::getenv(name);
-        if (value == nullptr || *value == '\0') continue;
-        if (std::find(bundle.files.begin(), bundle.files.end(), value) == bundle.files.end())
-            bundle.files.emplace_back(value);
-    }
-    if (bundle.files.size() < 2) return bundle;
-    for (const std::string& name : bundle.files) {
-        std::ifstream file(name, std::ios::binary);
-        bundle.certificates.append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-        bundle.certificates += '\n';
-    }
-    return bundle;
-}
-
 }  // namespace
 
 long RetryAfterSeconds(std::string_view value, std::time_t now) {
@@ -141,8 +113,8 @@ long RetryAfterSeconds(std::string_view value, std::time_t now) {
 }
 
 CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& limits, const std::atomic<bool>* stop,
-                             CURLSH* share)
-    : m_observer(observer), m_limits(limits), m_stop(stop) {
+                             CURLSH* share, std::shared_ptr<const CTrustStore> trust)
+    : m_observer(observer), m_limits(limits), m_stop(stop), m_trust(std::move(trust)) {
     InitCurlOnce();
     m_easy.reset(curl_easy_init());
     if (!m_easy) throw InternetError("The internet library could not be opened");
@@ -162,16 +134,8 @@ CPageTransfer::CPageTransfer(ITransferObserver& observer, const FetchLimits& lim
     // A page whose server cannot prove who it is fails like one that cannot be reached.
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
-    // A named bundle that holds nothing trusts nothing: https fails rather than
-    // silently falling back to another store. One file is named as a file, so
-    // that libcurl reads it once for all connections instead of once for each.
-    const CaBundle caBundle = CaBundleFromEnvironment();
-    if (caBundle.files.size() == 1) {
-        set(CURLOPT_CAINFO, caBundle.files.front().c_str());
-    } else if (caBundle.files.size() > 1) {
-        curl_blob blob{const_cast<char*>(caBundle.certificates.data()), caBundle.certificates.size(), CURL_BLOB_COPY};
-        set(CURLOPT_CAINFO_BLOB, &blob);
-    }
+    if (!m_trust) m_trust = CTrustStore::FromEnvironment();
+    ok = ok && m_trust->ApplyTo(easy);
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
     // The codings the transfer can undo are offered; a body is decoded also when
     // a server sends a coding unasked, since an undecoded body would hide its links.

@@ -23,6 +23,7 @@
 #include "crawl/CurlHandles.h"
 #include "crawl/FetchLimits.h"
 #include "crawl/LineSplitter.h"
+#include "crawl/TrustStore.h"
 
 class CContentDecoder;
 class CPageTransfer;
@@ -73,9 +74,10 @@ long RetryAfterSeconds(std::string_view value, std::time_t now);
 class CPageTransfer {
 public:
     // `stop` (may be null) is the search's stop request; `share` (may be null)
-    // the share handle whose cookies and TLS sessions the transfer uses.
+    // the share handle whose cookies and TLS sessions the transfer uses;
+    // `trust` (null: read from the environment now) the certificates it trusts.
     CPageTransfer(ITransferObserver& observer, const FetchLimits& limits, const std::atomic<bool>* stop = nullptr,
-                  CURLSH* share = nullptr);
+                  CURLSH* share = nullptr, std::shared_ptr<const CTrustStore> trust = nullptr);
     ~CPageTransfer();
     CPageTransfer(const CPageTransfer&) = delete;
     CPageTransfer& operator=(const CPageTransfer&) = delete;
@@ -159,6 +161,7 @@ private:
     ITransferObserver& m_observer;
     const FetchLimits m_limits;
     const std::atomic<bool>* m_stop;
+    std::shared_ptr<const CTrustStore> m_trust;
     CurlEasyPtr m_easy;
 
     State m_state = State::Idle;

@@ -117,6 +117,7 @@ struct CSearchSession::Impl : ITransferObserver {
     // The network thread's own.
     CurlSharePtr share;
     CurlMultiPtr multi;
+    std::shared_ptr<const CTrustStore> trust;
     std::vector<std::shared_ptr<Fetch>> active;  // with a transfer under way
     // Pages fetched ahead that wait for their origin (its robots.txt, its delay).
     std::vector<std::shared_ptr<Fetch>> pendingAhead;
@@ -448,7 +449,7 @@ void CSearchSession::Impl::BodyTaken(const CPageTransfer* from, std::size_t held
 }
 
 std::unique_ptr<CPageTransfer> CSearchSession::Impl::Transfer() {
-    if (spare.empty()) return std::make_unique<CPageTransfer>(*this, limits, stop, share.get());
+    if (spare.empty()) return std::make_unique<CPageTransfer>(*this, limits, stop, share.get(), trust);
     std::unique_ptr<CPageTransfer> transfer = std::move(spare.back());
     spare.pop_back();
     return transfer;
@@ -754,6 +755,7 @@ void CSearchSession::Impl::Run() {
         SearchHandles handles = MakeSearchHandles();
         share = std::move(handles.share);
         multi = std::move(handles.multi);
+        trust = std::move(handles.trust);
     } catch (const std::exception& e) {
         // Nothing can be fetched: every page fails with the reason.
         std::unique_lock<std::mutex> lock(shared.mutex);
@@ -845,6 +847,7 @@ void CSearchSession::Impl::Run() {
     spare.clear();
     multi.reset();
     share.reset();
+    trust.reset();
 }
 
 // ------------------------------------------------------------------ the interface

@@ -15,6 +15,7 @@
 #include "crawl/SearchSession.h"
 #include "support/FetchLines.h"
 #include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 #include "support/TestCertificate.h"
 #include "support/TestHttpServer.h"
 #include "support/TestTlsServer.h"
@@ -54,6 +55,9 @@ TEST(SearchSessionWeb, HttpsNeedsATrustedCertificateForTheHost) {
     const std::string goodCert = good.CertificateFile();
     const std::string wrongNameCert = wrongName.CertificateFile();
     const std::string strangerCert = stranger.CertificateFile();
+    TempDir dir;
+    WriteFileBytes("empty.pem", "");
+    const std::string emptyBundle = (dir.Path() / "empty.pem").string();
     const std::optional<std::string> unset;
     struct Row {
         const char* what;
@@ -70,6 +74,8 @@ TEST(SearchSessionWeb, HttpsNeedsATrustedCertificateForTheHost) {
         {"CURL_CA_BUNDLE beside SSL_CERT_FILE", good, goodCert, strangerCert, true},
         {"SSL_CERT_FILE beside CURL_CA_BUNDLE", good, strangerCert, goodCert, true},
         {"a bundle that cannot be read", good, "/nonexistent/ca.pem", unset, false},
+        {"a bundle without certificates", good, unset, emptyBundle, false},
+        {"a bundle that cannot be read beside the trusted one", good, "/nonexistent/ca.pem", goodCert, true},
     };
     for (const Row& row : rows) {
         ScopedEnv bundle("CURL_CA_BUNDLE", row.caBundle);
