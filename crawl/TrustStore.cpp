@@ -7,16 +7,36 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string_view>
 
 #include "crawl/CurlHandles.h"
 
+// Read when the first connection over TLS is made: a crawl over http alone never reads it.
 struct CTrustStore::Store {
-    X509_STORE* certificates = X509_STORE_new();
+    std::vector<std::string> bundles;  // the bundles to read: those named, else libcurl's own
+    std::string folder;                // libcurl's certificate folder, if it has one
+    std::once_flag read;
+    X509_STORE* certificates = nullptr;
     bool unreadable = false;  // no bundle it was to hold could be read
 
+    void Read();
     ~Store() { X509_STORE_free(certificates); }
 };
+
+void CTrustStore::Store::Read() {
+    certificates = X509_STORE_new();
+    if (certificates == nullptr) {
+        unreadable = true;
+        return;
+    }
+    bool readOne = bundles.empty();
+    for (const std::string& bundle : bundles)
+        readOne = X509_STORE_load_file(certificates, bundle.c_str()) == 1 || readOne;
+    unreadable = !readOne;
+    // The folder is looked into only for the issuer a server's chain names.
+    if (!folder.empty()) X509_STORE_load_path(certificates, folder.c_str());
+}
 
 namespace {
 
@@ -63,19 +83,12 @@ std::shared_ptr<const CTrustStore> CTrustStore::FromEnvironment() {
     trust->m_files = NamedBundles();
     if (CurlUsesOpenSsl()) {
         auto store = std::make_unique<Store>();
-        if (store->certificates != nullptr) {
-            const CurlDefaults defaults = DefaultsOfCurl();
-            std::vector<std::string> bundles = trust->m_files;
-            if (bundles.empty() && !defaults.bundle.empty()) bundles.push_back(defaults.bundle);
-            bool read = bundles.empty();
-            for (const std::string& bundle : bundles)
-                read = X509_STORE_load_file(store->certificates, bundle.c_str()) == 1 || read;
-            store->unreadable = !read;
-            // The folder is looked into only for the issuer a server's chain names.
-            if (!defaults.folder.empty()) X509_STORE_load_path(store->certificates, defaults.folder.c_str());
-            trust->m_store = std::move(store);
-            return trust;
-        }
+        CurlDefaults defaults = DefaultsOfCurl();
+        store->bundles = trust->m_files;
+        if (store->bundles.empty() && !defaults.bundle.empty()) store->bundles.push_back(std::move(defaults.bundle));
+        store->folder = std::move(defaults.folder);
+        trust->m_store = std::move(store);
+        return trust;
     }
     if (trust->m_files.size() < 2) return trust;
     for (const std::string& name : trust->m_files) {
@@ -87,7 +100,8 @@ std::shared_ptr<const CTrustStore> CTrustStore::FromEnvironment() {
 }
 
 CURLcode CTrustStore::OnSslContext(CURL*, void* sslContext, void* self) {
-    const Store& store = *static_cast<const CTrustStore*>(self)->m_store;
+    Store& store = *static_cast<const CTrustStore*>(self)->m_store;
+    std::call_once(store.read, [&] { store.Read(); });
     if (store.unreadable) return CURLE_SSL_CACERT_BADFILE;
     SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), store.certificates);
     return CURLE_OK;

@@ -1,8 +1,9 @@
 #pragma once
-// The certificates a search trusts, read once when it starts and handed to
-// each of its connections. Reading a bundle of the system's 140-odd
-// certificates costs some 20 ms of CPU; read per connection, a crawl over
-// https paid that again for every connection it opened.
+// The certificates a search trusts: named when it starts, read once at its
+// first connection over TLS, and handed to each of its connections. Reading
+// the system's bundle of 140-odd certificates costs some 20 ms of CPU: read
+// per connection, a crawl over https paid that again for every connection it
+// opened; read at the start, a crawl over http paid it for nothing.
 //
 // What is trusted: the bundles named in the environment, CURL_CA_BUNDLE (as
 // curl reads it) and SSL_CERT_FILE (as OpenSSL does), both: desktops and build
@@ -19,7 +20,7 @@
 
 class CTrustStore {
 public:
-    // Read from the environment as it is now.
+    // Named by the environment as it is now.
     static std::shared_ptr<const CTrustStore> FromEnvironment();
     ~CTrustStore();
     CTrustStore(const CTrustStore&) = delete;
@@ -34,7 +35,7 @@ private:
     static CURLcode OnSslContext(CURL* easy, void* sslContext, void* self);
 
     std::vector<std::string> m_files;  // the distinct bundles named
-    // Read once, when libcurl's TLS is OpenSSL's: every connection's context shares it.
+    // When libcurl's TLS is OpenSSL's: read once, and shared by every connection's context.
     struct Store;
     std::unique_ptr<Store> m_store;
     // Otherwise: with two bundles named, what they hold, together.
