@@ -80,11 +80,33 @@ std::string_view TrimLeftView(std::string_view text) {
     return text;
 }
 
+// Eight bytes upper-cased at once: a byte from 'a' to 'z' loses its 0x20.
+std::uint64_t UpperWord(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+    // Each byte's low seven bits, raised so that the byte's top bit tells
+    // whether it is from 'a' on, and whether it is past 'z'; no byte carries
+    // into the next. A byte with its own top bit set is no letter.
+    const std::uint64_t low = word & ~kHighBits;
+    const std::uint64_t fromA = low + (0x80 - 'a') * kOnes;
+    const std::uint64_t pastZ = low + (0x80 - 'z' - 1) * kOnes;
+    const std::uint64_t lower = fromA & ~pastZ & ~word & kHighBits;
+    return word - (lower >> 2);
+}
+
 // The upper-cased `text` in a buffer reused from link to link: it is looked at, never kept.
 std::string_view UpperInBuffer(std::string_view text) {
     thread_local std::string upper;
     upper.assign(text);
-    for (char& c : upper) c = UpperChar(c);
+    char* bytes = upper.data();
+    std::size_t i = 0;
+    for (; i + sizeof(std::uint64_t) <= upper.size(); i += sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes + i, sizeof word);
+        word = UpperWord(word);
+        std::memcpy(bytes + i, &word, sizeof word);
+    }
+    for (; i < upper.size(); ++i) bytes[i] = UpperChar(bytes[i]);
     return upper;
 }
 

@@ -7,8 +7,10 @@
 #include <tuple>
 
 #include "crawl/CrawlState.h"
+#include "crawl/LinkRules.h"
 #include "crawl/Search.h"
 #include "crawl/Url.h"
+#include "project/AsciiText.h"
 #include "project/ProjectData.h"
 
 namespace {
@@ -426,5 +428,22 @@ TEST_F(LinkRulesTest, RelativeLinksResolveAgainstThePagesBase) {
         queued.erase(queued.begin());
         EXPECT_EQ(queued, c.queued) << c.page;
         EXPECT_EQ(HitsOf("http://host/d/index.htm"), c.hits) << c.page;
+    }
+}
+
+TEST(LinkDecisionTest, PatternsMatchEveryByteInAnyCaseOfAsciiOnly) {
+    // One pattern for every byte: a link's hits tell which bytes its upper-cased
+    // form holds, wherever in the link the byte stands.
+    StringList patterns;
+    for (int b = 0x21; b <= 0xFF; ++b) patterns.push_back(std::string(1, static_cast<char>(b)));
+    const CrawlRules rules = MakeCrawlRules({}, patterns, 0);
+    LinkContext context;
+    context.page = PageContextOfEntry("http://host/a.htm");
+    for (int b = 0x21; b <= 0xFF; ++b) {
+        const std::string link = "http://other.example/" + std::string(11, static_cast<char>(b));
+        const std::string upper = ToUpperAscii(link);
+        std::uint32_t expected = 0;
+        for (const std::string& pattern : rules.patterns) expected += upper.find(pattern) != std::string::npos ? 1 : 0;
+        EXPECT_EQ(DecideLink(link, context, rules).hits, expected) << "byte " << b;
     }
 }
