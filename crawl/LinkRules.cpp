@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -58,10 +59,10 @@ bool HoldsNeverFollowed(std::string_view upper) {
         if ((starts & kNeverFollowedChar) != 0) return true;
         if (i + 4 > upper.size()) continue;
         const std::uint32_t head = HeadWord(upper.data() + i);
-        for (std::size_t k = 0; k < std::size(kNeverFollowed); ++k)
-            if (((starts >> k) & 1u) != 0 && head == kNeverFollowedHead[k] &&
-                upper.substr(i).starts_with(kNeverFollowed[k]))
-                return true;
+        for (unsigned texts = starts; texts != 0; texts &= texts - 1) {
+            const int k = std::countr_zero(texts);
+            if (head == kNeverFollowedHead[k] && upper.substr(i).starts_with(kNeverFollowed[k])) return true;
+        }
     }
     return false;
 }

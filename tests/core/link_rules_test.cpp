@@ -150,6 +150,17 @@ TEST(UrlTest, NormalFormAndIdentity) {
             EXPECT_EQ(UrlHash(a), UrlHash(b)) << a;
         }
     }
+    // Wherever in a long path the byte that is written otherwise stands.
+    const std::pair<std::string, std::string> written[] = {
+        {"%2f", "%2F"}, {"%a", "%a"}, {" ", "%20"}, {"\x7F", "%7F"}, {"\xE9", "%E9"}};
+    for (std::size_t at = 0; at < 20; ++at) {
+        for (const auto& [as, canonical] : written) {
+            const std::string a = "http://host/" + std::string(at, 'p') + as + std::string(20 - at, 'q');
+            const std::string b = "http://host/" + std::string(at, 'p') + canonical + std::string(20 - at, 'q');
+            EXPECT_TRUE(SameUrl(a, b)) << a;
+            EXPECT_EQ(UrlHash(a), UrlHash(b)) << a;
+        }
+    }
 }
 
 TEST(UrlTest, WireFormSendsHostsInAsciiAndOtherBytesEncoded) {
