@@ -1,5 +1,7 @@
 #include "crawl/Search.h"
 
+#include <pthread.h>
+
 #include <system_error>
 
 #include "crawl/FetchPlanner.h"
@@ -93,6 +95,8 @@ bool CSearch::Start() {
 }
 
 void CSearch::RunWorker() {
+    // Named for whoever looks at the program's threads: a profiler, a debugger, top -H.
+    pthread_setname_np(pthread_self(), "nz-worker");
     m_worker.Run(m_limits);
     // Nothing more will be asked for: what is still under way ends now.
     m_Session->EndSearch();

@@ -1,5 +1,7 @@
 #include "crawl/SearchSession.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <optional>
@@ -751,6 +753,7 @@ void CSearchSession::Impl::AbandonAll(const char* reason) {
 }
 
 void CSearchSession::Impl::Run() {
+    pthread_setname_np(pthread_self(), "nz-network");
     try {
         SearchHandles handles = MakeSearchHandles();
         share = std::move(handles.share);
