@@ -142,7 +142,8 @@ PageContext PageContextOf(const std::string& queuedUrl, const std::string& final
 
 ResolvedLink ResolveLink(std::string_view link, const PageContext& page, const UrlParts* address) {
     ResolvedLink resolved{LinkKind::OtherScheme, {}};
-    if (HasScheme(link)) {
+    const bool absolute = HasScheme(link);
+    if (absolute) {
         resolved.url = std::string(link);
         if (!IsHttpUrl(link)) return resolved;
     } else {
@@ -150,7 +151,10 @@ ResolvedLink ResolveLink(std::string_view link, const PageContext& page, const U
         // the page's own address, as a browser does.
         resolved.url = address != nullptr ? ResolveUrl(*address, link) : ResolveUrl(page.address, link);
     }
-    const std::string_view host = HostOf(resolved.url);
+    // A reference without a "//" of its own keeps the authority of the address
+    // it is resolved against: its host needs no search through the result.
+    const bool keepsAuthority = !absolute && address != nullptr && address->hasAuthority && !link.starts_with("//");
+    const std::string_view host = keepsAuthority ? HostOfAuthority(address->authority) : HostOf(resolved.url);
     resolved.kind = !host.empty() && EqualsNoCase(host, page.host) ? LinkKind::SameHost : LinkKind::OffHost;
     return resolved;
 }

@@ -45,18 +45,6 @@ std::size_t SchemeLength(std::string_view text) {
     return 0;
 }
 
-// Where the host lies inside an authority: after the user information (up to
-// the last "@"), before the port. A bracketed IPv6 address keeps its colons.
-std::string_view HostOfAuthority(std::string_view authority) {
-    const std::size_t at = authority.rfind('@');
-    if (at != std::string_view::npos) authority.remove_prefix(at + 1);
-    if (!authority.empty() && authority.front() == '[') {
-        const std::size_t close = authority.find(']');
-        return close == std::string_view::npos ? authority : authority.substr(0, close + 1);
-    }
-    return authority.substr(0, authority.find(':'));
-}
-
 // The stretch of an URL whose letters fold for its identity: [0, schemeEnd)
 // and [hostBegin, hostEnd).
 struct FoldedSpans {
@@ -141,6 +129,18 @@ bool HasScheme(std::string_view link) { return SchemeLength(link) != 0; }
 bool IsHttpUrl(std::string_view url) {
     const std::string_view scheme = url.substr(0, SchemeLength(url));
     return EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https");
+}
+
+std::string_view HostOfAuthority(std::string_view authority) {
+    // After the user information (up to the last "@"), before the port. A
+    // bracketed IPv6 address keeps its colons.
+    const std::size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+    if (!authority.empty() && authority.front() == '[') {
+        const std::size_t close = authority.find(']');
+        return close == std::string_view::npos ? authority : authority.substr(0, close + 1);
+    }
+    return authority.substr(0, authority.find(':'));
 }
 
 std::string_view HostOf(std::string_view url) {

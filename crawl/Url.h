@@ -36,6 +36,8 @@ bool IsHttpUrl(std::string_view url);
 // The host of an URL with an authority: without user information and port,
 // as written. Empty when there is none ("http:///x", "mailto:a@b").
 std::string_view HostOf(std::string_view url);
+// The host of an authority (the part after "//"), as HostOf finds it in an URL.
+std::string_view HostOfAuthority(std::string_view authority);
 // Where the scheme and authority of `url` end: its path, query or fragment begins there.
 std::size_t AuthorityEnd(std::string_view url);
 

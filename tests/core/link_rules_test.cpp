@@ -431,6 +431,9 @@ TEST_F(LinkRulesTest, RelativeLinksResolveAgainstThePagesBase) {
          {"http://host/d/t.htm"},
          {"javascript:void(0)", "http://host/d/t.htm"}},
         {R"(<base href="http://other/x/"><a href="t.htm">)", {}, {"http://other/x/", "http://other/x/t.htm"}},
+        {R"(<a href="//other/t.htm"><a href="//HOST/u.htm"><a href="v.htm">)",
+         {"http://host/d/v.htm", "http://HOST/u.htm"},
+         {"http://other/t.htm", "http://HOST/u.htm", "http://host/d/v.htm"}},
     };
     for (const auto& c : cases) {
         Open("http://host/d/index.htm", Rules({}, 1));
