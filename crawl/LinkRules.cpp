@@ -140,22 +140,37 @@ PageContext PageContextOf(const std::string& queuedUrl, const std::string& final
     return page;
 }
 
+namespace {
+
+LinkKind KindOfHost(std::string_view host, const PageContext& page) {
+    return !host.empty() && EqualsNoCase(host, page.host) ? LinkKind::SameHost : LinkKind::OffHost;
+}
+
+bool IsHttpScheme(std::string_view scheme) { return EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https"); }
+
+}  // namespace
+
 ResolvedLink ResolveLink(std::string_view link, const PageContext& page, const UrlParts* address) {
     ResolvedLink resolved{LinkKind::OtherScheme, {}};
-    const bool absolute = HasScheme(link);
-    if (absolute) {
+    if (HasScheme(link)) {
         resolved.url = std::string(link);
-        if (!IsHttpUrl(link)) return resolved;
-    } else {
-        // "//host/x" takes the page's scheme; everything relative is merged with
-        // the page's own address, as a browser does.
-        resolved.url = address != nullptr ? ResolveUrl(*address, link) : ResolveUrl(page.address, link);
+        if (IsHttpUrl(link)) resolved.kind = KindOfHost(HostOf(resolved.url), page);
+        return resolved;
     }
     // A reference without a "//" of its own keeps the authority of the address
-    // it is resolved against: its host needs no search through the result.
-    const bool keepsAuthority = !absolute && address != nullptr && address->hasAuthority && !link.starts_with("//");
-    const std::string_view host = keepsAuthority ? HostOfAuthority(address->authority) : HostOf(resolved.url);
-    resolved.kind = !host.empty() && EqualsNoCase(host, page.host) ? LinkKind::SameHost : LinkKind::OffHost;
+    // it is resolved against: its host is known before it is resolved, and one
+    // on the page's host is resolved straight into the form it is tested in.
+    if (address != nullptr && address->hasAuthority && !link.starts_with("//")) {
+        resolved.kind = KindOfHost(HostOfAuthority(address->authority), page);
+        resolved.classified =
+            resolved.kind == LinkKind::SameHost && address->hasScheme && IsHttpScheme(address->scheme);
+        resolved.url = resolved.classified ? NormalResolvedUrl(*address, link) : ResolveUrl(*address, link);
+        return resolved;
+    }
+    // "//host/x" takes the page's scheme; everything relative is merged with
+    // the page's own address, as a browser does.
+    resolved.url = address != nullptr ? ResolveUrl(*address, link) : ResolveUrl(page.address, link);
+    resolved.kind = KindOfHost(HostOf(resolved.url), page);
     return resolved;
 }
 
@@ -231,9 +246,11 @@ bool Excluded(std::string_view upper, const CrawlRules& rules) {
 
 }  // namespace
 
-LinkDecision DecideClassified(std::string_view url, const LinkContext& context, const CrawlRules& rules) {
+namespace {
+
+// A link in the form in which it is tested, recorded and queued.
+LinkDecision DecideForm(std::string form, const LinkContext& context, const CrawlRules& rules) {
     LinkDecision decision;
-    std::string form = ClassifiedForm(url);
     if (form.empty()) return decision;
     const std::string_view upper = UpperInBuffer(form);
     if (Excluded(upper, rules)) return decision;
@@ -244,12 +261,20 @@ LinkDecision DecideClassified(std::string_view url, const LinkContext& context, 
     return decision;
 }
 
+}  // namespace
+
+LinkDecision DecideClassified(std::string_view url, const LinkContext& context, const CrawlRules& rules) {
+    return DecideForm(ClassifiedForm(url), context, rules);
+}
+
 LinkDecision DecideLink(std::string_view link, const LinkContext& context, const CrawlRules& rules,
                         const UrlParts* address) {
     const std::string_view trimmed = TrimLeftView(link);
     if (trimmed.empty()) return {};
     ResolvedLink resolved = ResolveLink(trimmed, context.page, address);
-    if (resolved.kind != LinkKind::OffHost) return DecideClassified(resolved.url, context, rules);
+    if (resolved.kind != LinkKind::OffHost)
+        return resolved.classified ? DecideForm(std::move(resolved.url), context, rules)
+                                   : DecideClassified(resolved.url, context, rules);
     // Another host is never followed, but what it offers still counts as found.
     LinkDecision decision;
     decision.hits = HitCount(UpperInBuffer(resolved.url), rules);

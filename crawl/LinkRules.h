@@ -40,10 +40,12 @@ enum class LinkKind {
 struct ResolvedLink {
     LinkKind kind;
     std::string url;
+    bool classified = false;  // url is in its classified form already (see ClassifiedForm)
 };
 
 // `link` has its leading white space removed and is not empty. `address`,
-// when given, is page.address split.
+// when given, is page.address split; a relative link on the page's host is
+// then resolved into its classified form at once.
 ResolvedLink ResolveLink(std::string_view link, const PageContext& page, const UrlParts* address = nullptr);
 
 // The form in which a classified link is tested, recorded and queued: without

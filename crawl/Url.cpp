@@ -165,6 +165,12 @@ namespace {
 // A dot segment begins the path or follows a slash; most paths have none.
 bool HasDotSegment(std::string_view path) { return path.starts_with('.') || path.find("/.") != std::string_view::npos; }
 
+// A path in its normal form: no dot segment, no "//" run.
+bool IsNormalPath(std::string_view path) {
+    return (path.empty() || path.front() == '/') && path.find("/.") == std::string_view::npos &&
+           path.find("//") == std::string_view::npos;
+}
+
 }  // namespace
 
 std::string RemoveDotSegments(std::string_view path) {
@@ -224,12 +230,25 @@ std::string_view WithoutDotSegments(std::string_view path, std::string& scratch)
 
 }  // namespace
 
-std::string ResolveUrl(const UrlParts& b, std::string_view reference) {
+namespace {
+
+// The path without dot segments, then with runs of "/" collapsed.
+std::string NormalPath(std::string_view path) {
+    const std::string dotless = RemoveDotSegments(path);
+    std::string normal;
+    normal.reserve(dotless.size());
+    for (char c : dotless) {
+        if (c == '/' && !normal.empty() && normal.back() == '/') continue;
+        normal += c;
+    }
+    return normal;
+}
+
+// The parts of the address `reference` names on the page at `b` (RFC 3986,
+// section 5.2.2); its path may lie in `merged` or `dotless`.
+UrlParts ResolvedParts(const UrlParts& b, std::string_view reference, std::string& merged, std::string& dotless) {
     const UrlParts r = SplitUrl(reference);
     UrlParts t;
-    // Reused from link to link: a page resolves thousands of them.
-    thread_local std::string merged;
-    thread_local std::string dotless;
     std::string_view path;
     if (r.hasScheme) {
         t = r;
@@ -272,30 +291,47 @@ std::string ResolveUrl(const UrlParts& b, std::string_view reference) {
     t.path = path;
     t.fragment = r.fragment;
     t.hasFragment = r.hasFragment;
+    return t;
+}
 
+std::string Joined(const UrlParts& t) {
     std::string out;
-    out.reserve(b.scheme.size() + b.authority.size() + path.size() + reference.size() + 4);
+    out.reserve(t.scheme.size() + t.authority.size() + t.path.size() + t.query.size() + t.fragment.size() + 6);
     Append(out, t);
     return out;
 }
 
+}  // namespace
+
+std::string ResolveUrl(const UrlParts& b, std::string_view reference) {
+    // Reused from link to link: a page resolves thousands of them.
+    thread_local std::string merged;
+    thread_local std::string dotless;
+    return Joined(ResolvedParts(b, reference, merged, dotless));
+}
+
+std::string NormalResolvedUrl(const UrlParts& b, std::string_view reference) {
+    thread_local std::string merged;
+    thread_local std::string dotless;
+    thread_local std::string normal;
+    UrlParts t = ResolvedParts(b, reference, merged, dotless);
+    // Only a path after an authority is read back as the same path.
+    if (!t.hasAuthority || !(t.path.empty() || t.path.front() == '/')) return NormalHttpUrl(Joined(t));
+    if (!IsNormalPath(t.path)) {
+        normal = NormalPath(t.path);
+        t.path = normal;
+    }
+    return Joined(t);
+}
+
 std::string NormalHttpUrl(std::string_view url) {
     const UrlParts parts = SplitUrl(url);
-    // Most links are in their normal form already: no dot segment, no "//" run.
-    if ((parts.path.empty() || parts.path.front() == '/') && parts.path.find("/.") == std::string_view::npos &&
-        parts.path.find("//") == std::string_view::npos)
-        return std::string(url);
-    const std::string dotless = RemoveDotSegments(parts.path);
-    std::string path;
-    path.reserve(dotless.size());
-    for (char c : dotless) {
-        if (c == '/' && !path.empty() && path.back() == '/') continue;
-        path += c;
-    }
+    // Most links are in their normal form already.
+    if (IsNormalPath(parts.path)) return std::string(url);
     // Everything around the path is kept byte for byte.
     const std::size_t pathBegin = static_cast<std::size_t>(parts.path.data() - url.data());
     std::string out(url.substr(0, pathBegin));
-    out += path;
+    out += NormalPath(parts.path);
     out += url.substr(pathBegin + parts.path.size());
     return out;
 }

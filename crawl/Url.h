@@ -45,6 +45,9 @@ std::size_t AuthorityEnd(std::string_view url);
 std::string ResolveUrl(std::string_view base, std::string_view reference);
 // The same, with the page's address split already (many links share one page).
 std::string ResolveUrl(const UrlParts& base, std::string_view reference);
+// NormalHttpUrl(ResolveUrl(base, reference)) for an http(s) `base`, without
+// taking the resolved address apart again.
+std::string NormalResolvedUrl(const UrlParts& base, std::string_view reference);
 // "." and ".." segments removed, never above the root.
 std::string RemoveDotSegments(std::string_view path);
 // An http(s) URL with the dot segments of its path removed and runs of "/" in

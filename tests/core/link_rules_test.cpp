@@ -115,6 +115,14 @@ TEST(UrlTest, ResolvesReferencesAsABrowserDoes) {
         EXPECT_EQ(ResolveUrl("http://a/b/c/d;p?q", reference), expected) << reference;
     EXPECT_EQ(ResolveUrl("http://host", "x.htm"), "http://host/x.htm");
     EXPECT_EQ(ResolveUrl("HTTPS://u@Host:81/a/b#frag", "?q"), "HTTPS://u@Host:81/a/b?q");
+
+    // Resolved straight into the normal form, the address is the one the two steps give.
+    for (const char* base :
+         {"http://a/b/c/d;p?q", "http://a//b/./c/", "https://u@H:8/", "http://h", "http:/x/y", "http:"})
+        for (const char* reference :
+             {"g", "../g//h", "./", "", "?y", "#s", "//o//p/../q", "/a//b/.", "g?x//y#z//w", ".."})
+            EXPECT_EQ(NormalResolvedUrl(SplitUrl(base), reference), NormalHttpUrl(ResolveUrl(base, reference)))
+                << base << " " << reference;
 }
 
 TEST(UrlTest, NormalFormAndIdentity) {
