@@ -197,12 +197,14 @@ std::size_t FollowLength(std::string_view url, std::string_view upper, std::stri
     if (!upper.starts_with("HTTP://") && !upper.starts_with("HTTPS://")) return 0;
     if (!base.empty() && !Contains(url, base)) return 0;
 
-    std::string_view cut = url;
-    cut = cut.substr(0, cut.find('#'));
-    cut = cut.substr(0, cut.find('"'));
-    // The link was judged by its host before the cut; a quote in its user
-    // information ("http://other\"@host/") would leave another host standing.
-    if (cut.size() < AuthorityEnd(url) && HostOf(cut) != HostOf(url)) return 0;
+    std::string_view cut = url.substr(0, url.find('#'));
+    if (const std::size_t quote = cut.find('"'); quote != std::string_view::npos) {
+        cut = cut.substr(0, quote);
+        // The link was judged by its host before the cut; a quote in its user
+        // information ("http://other\"@host/") would leave another host standing.
+        // (No "#" stands before the end of the authority.)
+        if (cut.size() < AuthorityEnd(url) && HostOf(cut) != HostOf(url)) return 0;
+    }
 
     if (HoldsNeverFollowed(upper)) return 0;
     if (!IsPage(cut, upper)) return 0;

@@ -167,8 +167,10 @@ bool HasDotSegment(std::string_view path) { return path.starts_with('.') || path
 
 // A path in its normal form: no dot segment, no "//" run.
 bool IsNormalPath(std::string_view path) {
-    return (path.empty() || path.front() == '/') && path.find("/.") == std::string_view::npos &&
-           path.find("//") == std::string_view::npos;
+    if (!path.empty() && path.front() != '/') return false;
+    for (std::size_t i = 0; i + 1 < path.size(); ++i)
+        if (path[i] == '/' && (path[i + 1] == '.' || path[i + 1] == '/')) return false;
+    return true;
 }
 
 }  // namespace
