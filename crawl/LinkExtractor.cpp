@@ -200,10 +200,20 @@ bool ForEachSrcSetUrl(std::string_view set, OnUrl&& onUrl) {
 }
 
 struct Tag {
-    std::string_view text;  // the whole page
-    std::size_t open;       // where its "<" stands
-    std::string_view name;  // as written, "" for "< ..."
-    bool readsSrcSet;       // <img> and <source> name images by srcset
+    std::string_view text;   // the whole page
+    std::size_t open;        // where its "<" stands
+    std::size_t firstClose;  // its first ">" (or the text's end), which ends its name at the latest
+
+    // Whether its name (as written, up to a blank, "/" or the first ">"; "" for
+    // "< ...") is `upper` in any case. Only a few tags' names matter: it is not
+    // read for the others.
+    bool NameIs(std::string_view upper) const {
+        const std::size_t end = open + 1 + upper.size();
+        if (end > firstClose || !EqualsNoCase(text.substr(open + 1, upper.size()), upper)) return false;
+        return end == firstClose || IsHtmlSpace(text[end]) || text[end] == '/';
+    }
+    // <img> and <source> name images by srcset.
+    bool ReadsSrcSet() const { return NameIs("IMG") || NameIs("SOURCE"); }
 };
 
 // What the text before an "=" names. A link's name ends in HREF, SRC or URL
@@ -302,12 +312,7 @@ template <class OnValue>
 std::size_t ScanTag(std::string_view text, std::size_t open, OnValue& onValue) {
     const std::size_t size = text.size();
     std::size_t close = FindChar(text, '>', open + 1, size);
-    std::size_t nameEnd = open + 1;
-    while (nameEnd < close && !IsHtmlSpace(text[nameEnd]) && text[nameEnd] != '/') ++nameEnd;
-    const std::string_view tagName = text.substr(open + 1, nameEnd - open - 1);
-    const bool readsSrcSet = (tagName.size() == 3 && EqualsNoCase(tagName, "IMG")) ||
-                             (tagName.size() == 6 && EqualsNoCase(tagName, "SOURCE"));
-    const Tag tag{text, open, tagName, readsSrcSet};
+    const Tag tag{text, open, close};
 
     for (std::size_t pos = open + 1;;) {
         if (pos > close) close = FindChar(text, '>', pos, size);
@@ -316,7 +321,7 @@ std::size_t ScanTag(std::string_view text, std::size_t open, OnValue& onValue) {
         pos = eq + 1;
         const AttributeName name = NameBefore(tag, eq);
         const std::size_t at = SkipSpaces(text, pos, size);
-        if (name.link || (name.srcSet && tag.readsSrcSet)) {
+        if (name.link || (name.srcSet && tag.ReadsSrcSet())) {
             const ValueRead read = ReadValue(text, at, size, close);
             pos = read.next;
             if (!onValue(tag, name, read.value)) return kNone;
@@ -366,7 +371,7 @@ void ForEachLinkValueAndBase(std::string_view text, const std::function<bool(std
         if (name.srcSet)
             return ForEachSrcSetUrl(DecodeCharacterReferences(raw),
                                     [&](std::string url) { return onLink(std::move(url), false); });
-        return onLink(LinkValue(raw), name.exactHref && EqualsNoCase(tag.name, "BASE"));
+        return onLink(LinkValue(raw), name.exactHref && tag.NameIs("BASE"));
     });
 }
 
@@ -374,7 +379,7 @@ std::optional<std::string> FindBaseHref(std::string_view text) {
     std::optional<std::string> base;
     if (!MayHoldBaseTag(text)) return base;
     ForEachTagValue(text, [&](const Tag& tag, const AttributeName& name, std::string_view raw) {
-        if (!name.exactHref || !EqualsNoCase(tag.name, "BASE")) return true;
+        if (!name.exactHref || !tag.NameIs("BASE")) return true;
         base = LinkValue(raw);
         return false;
     });

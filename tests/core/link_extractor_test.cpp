@@ -83,6 +83,7 @@ TEST_F(LinkExtractionTest, ValuesOfLinkAttributes) {
         {R"(<img srcset="q.jpg?w=1,2 2x, r.jpg,, s.jpg,">)", {"q.jpg?w=1,2", "r.jpg", "s.jpg"}},
         {R"(<img srcset=" v.jpg (a, b) 1x , w.jpg?a=1&amp;b=2">)", {"v.jpg", "w.jpg?a=1&b=2"}},
         {R"(<div srcset="x.jpg 2x"><a srcset=y.jpg><img srcset="">)", {}},
+        {R"(<imgs srcset="x.jpg"><img/srcset="y.jpg"><sourcex srcset=z.jpg><source>)", {"y.jpg"}},
         // Tabs and line breaks as a browser's URL parser drops them.
         {"<a href=\"\n  x\t.htm\r\n\"><a href=\"a&#9;b.htm &#1;\">", {"x.htm", "ab.htm"}},
         {"<a href=x.htm\ntitle=t><a href=\n\"y z.htm\">", {"x.htm", "y z.htm"}},
