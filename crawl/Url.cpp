@@ -14,6 +14,14 @@
 
 namespace {
 
+// The last `c` in `text`, or npos: a library search, where string_view's rfind
+// steps back byte by byte.
+std::size_t FindLast(std::string_view text, char c) {
+    const void* hit = memrchr(text.data(), c, text.size());
+    return hit == nullptr ? std::string_view::npos
+                          : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+}
+
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -134,7 +142,7 @@ bool IsHttpUrl(std::string_view url) {
 std::string_view HostOfAuthority(std::string_view authority) {
     // After the user information (up to the last "@"), before the port. A
     // bracketed IPv6 address keeps its colons.
-    const std::size_t at = authority.rfind('@');
+    const std::size_t at = FindLast(authority, '@');
     if (at != std::string_view::npos) authority.remove_prefix(at + 1);
     if (!authority.empty() && authority.front() == '[') {
         const std::size_t close = authority.find(']');
@@ -275,7 +283,7 @@ UrlParts ResolvedParts(const UrlParts& b, std::string_view reference, std::strin
                     if (b.hasAuthority && b.path.empty()) {
                         merged = "/";
                     } else {
-                        const std::size_t slash = b.path.rfind('/');
+                        const std::size_t slash = FindLast(b.path, '/');
                         if (slash != std::string_view::npos) merged.append(b.path.substr(0, slash + 1));
                     }
                     merged += r.path;
