@@ -370,6 +370,7 @@ std::string_view PortOf(std::string_view url, const FoldedSpans& spans) {
 bool PortSaysNothing(std::string_view url, const FoldedSpans& spans) {
     const std::string_view port = PortOf(url, spans);
     if (port.size() <= 1) return true;
+    if (port != ":80" && port != ":443") return false;
     const std::string_view scheme = url.substr(0, spans.schemeEnd);
     return (EqualsNoCase(scheme, "http") && port == ":80") || (EqualsNoCase(scheme, "https") && port == ":443");
 }
@@ -437,11 +438,6 @@ std::string CanonicalForm(std::string_view url, const FoldedSpans& spans) {
     return out;
 }
 
-std::size_t HashCanonical(std::string_view canonical, std::size_t head) {
-    const std::uint64_t seed = XXH3_64bits(canonical.data(), head);
-    return static_cast<std::size_t>(XXH3_64bits_withSeed(canonical.data() + head, canonical.size() - head, seed));
-}
-
 }  // namespace
 
 bool SameUrl(std::string_view a, std::string_view b) {
@@ -463,15 +459,20 @@ bool SameUrl(std::string_view a, std::string_view b) {
 }
 
 std::size_t UrlHash(std::string_view url) {
+    // The hash of the canonical form. Most URLs are in it already but for the
+    // case of their scheme and host, which are folded in a copy reused from
+    // URL to URL.
     const FoldedSpans spans(url);
-    const std::size_t folded = std::max(spans.schemeEnd, spans.hostEnd);
-    std::array<char, 256> head;
-    if (folded > head.size() || NeedsCanonicalForm(url, spans)) return HashCanonical(UrlKey(url), folded);
-    // The scheme and host, folded, in a buffer of their own; the rest of the
-    // URL, often the most of it, is hashed where it stands.
-    for (std::size_t i = 0; i < folded; ++i) head[i] = spans.Folds(i) ? LowerChar(url[i]) : url[i];
-    const std::uint64_t seed = XXH3_64bits(head.data(), folded);
-    return static_cast<std::size_t>(XXH3_64bits_withSeed(url.data() + folded, url.size() - folded, seed));
+    if (NeedsCanonicalForm(url, spans)) {
+        const std::string key = CanonicalForm(url, spans);
+        return static_cast<std::size_t>(XXH3_64bits(key.data(), key.size()));
+    }
+    thread_local std::string folded;
+    folded.assign(url);
+    const std::size_t head = std::max(spans.schemeEnd, spans.hostEnd);
+    for (std::size_t i = 0; i < head; ++i)
+        if (spans.Folds(i)) folded[i] = LowerChar(folded[i]);
+    return static_cast<std::size_t>(XXH3_64bits(folded.data(), folded.size()));
 }
 
 std::string UrlKey(std::string_view url) { return CanonicalForm(url, FoldedSpans(url)); }
