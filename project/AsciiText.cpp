@@ -13,8 +13,10 @@ std::string ToUpperAscii(std::string_view text) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
+    // Texts compared so are most often written alike: a host, a scheme, a tag name.
+    if (a.size() != b.size()) return false;
+    if (a == b) return true;
+    return std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
 }
 
 bool ContainsNoCase(std::string_view text, std::string_view part) {
