@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -86,6 +87,23 @@ TEST(SearchSessionWeb, HttpsNeedsATrustedCertificateForTheHost) {
         else
             EXPECT_THROW(Fetch(session, row.server.Url("/")), InternetError) << row.what;
     }
+}
+
+TEST(SearchSessionWeb, TrustedCertificatesAreReadOnceForAllConnections) {
+    TestTlsServer server;
+    server.Server().set_keep_alive_max_count(1);  // every answer ends its connection
+    server.Page("/a", "a");
+    server.Page("/b", "b");
+    server.Start();
+    TempDir dir;
+    WriteFileBytes("trust.pem", ReadFileBytes(server.CertificateFile()));
+    ScopedEnv bundle("CURL_CA_BUNDLE", std::nullopt);
+    ScopedEnv certFile("SSL_CERT_FILE", (dir.Path() / "trust.pem").string());
+    CSearchSession session;
+    EXPECT_EQ(Fetch(session, server.Url("/a")), "a");
+    std::filesystem::remove(dir.Path() / "trust.pem");
+    // The next connection trusts what was read for the first.
+    EXPECT_EQ(Fetch(session, server.Url("/b")), "b");
 }
 
 TEST(SearchSessionWeb, CompressedBodiesAreReadDecoded) {
