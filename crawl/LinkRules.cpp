@@ -146,8 +146,6 @@ LinkKind KindOfHost(std::string_view host, const PageContext& page) {
     return !host.empty() && EqualsNoCase(host, page.host) ? LinkKind::SameHost : LinkKind::OffHost;
 }
 
-bool IsHttpScheme(std::string_view scheme) { return EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https"); }
-
 }  // namespace
 
 ResolvedLink ResolveLink(std::string_view link, const PageContext& page, const UrlParts* address) {

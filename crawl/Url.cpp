@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -134,10 +133,9 @@ UrlParts SplitUrl(std::string_view url) {
 
 bool HasScheme(std::string_view link) { return SchemeLength(link) != 0; }
 
-bool IsHttpUrl(std::string_view url) {
-    const std::string_view scheme = url.substr(0, SchemeLength(url));
-    return EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https");
-}
+bool IsHttpScheme(std::string_view scheme) { return EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https"); }
+
+bool IsHttpUrl(std::string_view url) { return IsHttpScheme(url.substr(0, SchemeLength(url))); }
 
 std::string_view HostOfAuthority(std::string_view authority) {
     // After the user information (up to the last "@"), before the port. A

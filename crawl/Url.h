@@ -33,6 +33,8 @@ UrlParts SplitUrl(std::string_view url);
 bool HasScheme(std::string_view link);
 // The scheme is http or https, in any case.
 bool IsHttpUrl(std::string_view url);
+// The same of a scheme alone (without its ":").
+bool IsHttpScheme(std::string_view scheme);
 // The host of an URL with an authority: without user information and port,
 // as written. Empty when there is none ("http:///x", "mailto:a@b").
 std::string_view HostOf(std::string_view url);
