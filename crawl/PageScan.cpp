@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "crawl/Checksum.h"
 #include "crawl/LinkExtractor.h"
@@ -118,11 +119,18 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
     // Pages fetched ahead keep their scans while they wait: no room to spare.
     scan->links.shrink_to_fit();
 
-    // The worker queues a page at its first link only.
+    // The worker queues a page at its first link only. A page links to the
+    // same address many times over (its own sections, its menus), and a text
+    // met before is the same page without a look at its identity.
+    std::unordered_set<std::string_view> followTexts;
     std::unordered_multimap<std::uint64_t, std::uint32_t> firstLinks;
     for (std::uint32_t i = 0; i < scan->links.size(); ++i) {
         const std::string_view follow = scan->links[i].Follow();
         if (follow.empty()) continue;
+        if (!followTexts.insert(follow).second) {
+            scan->links[i].repeated = true;
+            continue;
+        }
         const std::uint64_t hash = UrlHash(follow);
         const auto [first, last] = firstLinks.equal_range(hash);
         if (std::any_of(first, last,
