@@ -35,7 +35,8 @@ std::optional<std::string> BaseAddress(const std::optional<std::string>& base, c
 }  // namespace
 
 bool ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
-                         const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink) {
+                         const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink,
+                         const std::atomic<bool>* handOver) {
     // A <base> anywhere on the page moves every link, those before it too: the
     // links are decided once the page has been read through.
     std::vector<std::string> values;
@@ -43,7 +44,8 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
     bool stopped = false;
     ForEachLinkValueAndBase(text, [&](std::string value, bool baseHref) {
         // A page of many thousand links must not hold up a stop.
-        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+        if ((stop != nullptr && stop->load(std::memory_order_relaxed)) ||
+            (handOver != nullptr && handOver->load(std::memory_order_relaxed))) {
             stopped = true;
             return false;
         }
@@ -63,6 +65,7 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
     const UrlParts baseParts = SplitUrl(underBase.page.address);
     for (const std::string& value : values) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
+        if (handOver != nullptr && handOver->load(std::memory_order_relaxed)) return false;
         const bool isBase = !baseValueSeen && value == *base;
         baseValueSeen = baseValueSeen || isBase;
         LinkDecision decision =
@@ -103,18 +106,21 @@ std::size_t PageScan::MemoryBytes() const {
 }
 
 std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& request, const std::string& finalUrl,
-                                   const CrawlRules& rules, const std::atomic<bool>* stop) {
+                                   const CrawlRules& rules, const std::atomic<bool>* stop,
+                                   const std::atomic<bool>* handOver) {
     auto scan = std::make_shared<PageScan>();
     scan->request = request;
     scan->finalUrl = finalUrl;
     scan->textBytes = text.size();
     scan->checksum = PageChecksum(text);
     if (text.empty()) return scan;
-    const bool whole =
-        ForEachLinkDecision(text, ContextOf(request, finalUrl), rules, stop, [&](LinkDecision&& decision) {
+    const bool whole = ForEachLinkDecision(
+        text, ContextOf(request, finalUrl), rules, stop,
+        [&](LinkDecision&& decision) {
             scan->links.push_back(std::move(decision));
             return true;
-        });
+        },
+        handOver);
     if (!whole) return nullptr;
     // Pages fetched ahead keep their scans while they wait: no room to spare.
     scan->links.shrink_to_fit();

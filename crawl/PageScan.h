@@ -39,11 +39,15 @@ struct PageScan {
 LinkContext ContextOf(const PageRequest& request, const std::string& finalUrl);
 
 // Calls `onLink` for every link of `text` that records or follows something, in
-// document order. Ends early when `onLink` returns false, or when `stop` (may be
-// null) is set: it is looked at before every link. Returns false when stopped.
+// document order. Ends early when `onLink` returns false, or when `stop` or
+// `handOver` (either may be null) is set: they are looked at before every link.
+// Returns false when stopped. `handOver` asks that the page be left to another
+// thread, which reads it from its start.
 bool ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
-                         const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink);
+                         const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink,
+                         const std::atomic<bool>* handOver = nullptr);
 
-// The whole scan of a page's text; null when `stop` was set before it was done.
+// The whole scan of a page's text; null when `stop` or `handOver` was set before it was done.
 std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& request, const std::string& finalUrl,
-                                   const CrawlRules& rules, const std::atomic<bool>* stop);
+                                   const CrawlRules& rules, const std::atomic<bool>* stop,
+                                   const std::atomic<bool>* handOver = nullptr);

@@ -84,8 +84,12 @@ struct CSearchSession::Impl : ITransferObserver {
     // A transfer has ended: a failure is handed over, a page waits for its scan.
     void Ended(const std::shared_ptr<Fetch>& fetch);
     // Scans a page waiting for it, `preferred` if it waits, and hands it over;
-    // false when there was none. Either thread may call it.
-    bool ScanNext(const std::shared_ptr<Fetch>& preferred = nullptr);
+    // false when there was none. Either thread may call it. A scan left when
+    // `handOver` is set puts the page back first in line, and returns false.
+    bool ScanNext(const std::shared_ptr<Fetch>& preferred = nullptr, const std::atomic<bool>* handOver = nullptr);
+    // Under the lock: the worker waits for a page that has not begun to come,
+    // which the network thread's transfers come before its scans for.
+    bool AwaitedPageDue() const;
     void Publish(const std::shared_ptr<Fetch>& fetch, PageOutcome outcome, std::shared_ptr<const PageScan> scan);
     // Drives the transfers; true when one has ended, which may let others start.
     bool Drive();
@@ -114,6 +118,9 @@ struct CSearchSession::Impl : ITransferObserver {
     SessionShared shared;
     bool arrivalsUnseen = false;  // under the lock: the planner has not looked at the latest arrivals
     std::thread thread;
+    // Set while the worker waits for news: the network thread leaves the page
+    // it scans to the worker and turns to its transfers.
+    std::atomic<bool> scanHandOver{false};
     CURLM* wakeHandle = nullptr;  // under the lock: the network thread's multi handle while it runs
 
     // The network thread's own.
@@ -230,11 +237,15 @@ void CSearchSession::Impl::WaitForNews(std::unique_lock<std::mutex>& lock) {
         lock.lock();
         return;
     }
-    shared.workerWaiting = true;
-    shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds), [this] {
-        return shared.news || (arrivalsUnseen && planner != nullptr && ForesightRunsLow());
-    });
-    shared.workerWaiting = false;
+    const auto heard = [this] { return shared.news || (arrivalsUnseen && planner != nullptr && ForesightRunsLow()); };
+    if (!heard()) {
+        // Nothing to do but wait: what the network thread is scanning comes
+        // back to this thread, and that one turns to the transfers.
+        shared.workerWaiting = true;
+        scanHandOver = true;
+        shared.changed.wait_for(lock, std::chrono::milliseconds(kStopPollMilliseconds), heard);
+        shared.workerWaiting = false;
+    }
     shared.news = false;
 }
 
@@ -564,7 +575,7 @@ bool CSearchSession::Impl::RetryWhenBusy(const std::shared_ptr<Fetch>& fetch, Pa
     return false;
 }
 
-bool CSearchSession::Impl::ScanNext(const std::shared_ptr<Fetch>& preferred) {
+bool CSearchSession::Impl::ScanNext(const std::shared_ptr<Fetch>& preferred, const std::atomic<bool>* handOver) {
     std::shared_ptr<Fetch> fetch;
     PageOutcome outcome;
     PageRequest request;
@@ -583,7 +594,15 @@ bool CSearchSession::Impl::ScanNext(const std::shared_ptr<Fetch>& preferred) {
     std::shared_ptr<const PageScan> scan;
     // The worker may take the page, under a request of its own, while it is scanned.
     for (;;) {
-        scan = ScanPage(outcome.text, request, outcome.finalUrl, scanRules, stop);
+        scan = ScanPage(outcome.text, request, outcome.finalUrl, scanRules, stop, handOver);
+        if (!scan && !StopRequested()) {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            fetch->unscanned = std::move(outcome);
+            shared.toScan.push_front(fetch);
+            shared.news = true;
+            shared.changed.notify_all();
+            return false;
+        }
         if (!scan) {
             outcome.failed = true;
             outcome.failure = "The search was stopped";
@@ -701,6 +720,11 @@ void CSearchSession::Impl::StartTransfers(std::vector<std::shared_ptr<Fetch>>& s
         if (!admit(fetch)) pendingAhead.push_back(std::move(fetch));
     }
     shared.inFlight = inFlight;
+}
+
+bool CSearchSession::Impl::AwaitedPageDue() const {
+    const std::shared_ptr<Fetch>& page = shared.awaited;
+    return page && !page->opened && !page->ended && !page->unscanned;
 }
 
 void CSearchSession::Impl::ResumeWaiting(bool memoryFree) {
@@ -821,10 +845,15 @@ void CSearchSession::Impl::Run() {
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
             workerWaiting = shared.workerWaiting;
+            if (!workerWaiting) scanHandOver = false;
         }
         const auto now = std::chrono::steady_clock::now();
         const auto scanUntil = workerWaiting ? now : now + kScanSlice;
-        while (std::chrono::steady_clock::now() < scanUntil && ScanNext()) {
+        const auto scanMore = [this] {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            return !AwaitedPageDue();
+        };
+        while (std::chrono::steady_clock::now() < scanUntil && scanMore() && ScanNext(nullptr, &scanHandOver)) {
         }
         {
             // The worker is woken once a turn, however much changed in it.
