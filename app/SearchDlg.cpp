@@ -12,6 +12,7 @@
 #include "ui/QtMessageBox.h"
 #include "ui/ReadOnlyList.h"
 #include "crawl/CrawlState.h"
+#include "crawl/HeapTuning.h"
 #include "results/SearchResults.h"
 #include "results/UrlErrorDlg.h"
 
@@ -49,6 +50,7 @@ CSearchDlg::CSearchDlg(std::unique_ptr<IPageFetcher> fetcher, const ProjectData&
 CSearchDlg::~CSearchDlg() {
     // The worker reports to this object; it must be gone before any member is.
     m_search.Stop();
+    ReleaseFreeHeap();
 }
 
 void CSearchDlg::BuildTemplate() {

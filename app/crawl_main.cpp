@@ -17,6 +17,7 @@
 #include "app/TerminalText.h"
 #include "ui/MessageBox.h"
 #include "crawl/CrawlState.h"
+#include "crawl/HeapTuning.h"
 #include "crawl/Search.h"
 #include "crawl/SearchProgress.h"
 #include "project/ProjectData.h"
@@ -293,5 +294,6 @@ int main(int argc, char** argv) {
         case RunnerAction::BadUsage: return Usage(line.problem);
         case RunnerAction::Run: break;
     }
+    KeepPageBlocksInHeap();
     return Run(line.options);
 }

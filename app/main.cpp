@@ -9,9 +9,11 @@
 #include "app/Help.h"
 #include "app/ProjectListDlg.h"
 #include "app/QuietStart.h"
+#include "crawl/HeapTuning.h"
 #include "ui/QtMessageBox.h"
 
 int main(int argc, char** argv) {
+    KeepPageBlocksInHeap();
     // The browser engine refuses to start its sandbox as root.
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", QByteArray("1"));
     // The results viewer's browser engine shares OpenGL contexts with the widgets.
