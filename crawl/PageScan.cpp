@@ -1,6 +1,7 @@
 #include "crawl/PageScan.h"
 
 #include <algorithm>
+#include <bit>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -31,6 +32,32 @@ std::optional<std::string> BaseAddress(const std::optional<std::string>& base, c
     if (!IsHttpUrl(address)) return std::nullopt;
     return address;
 }
+
+// Tells, of each link value of a page, the first value of the page with the
+// same text: a page names the same links over and over (its menus, its own
+// sections), and each text is decided once.
+class FirstValues {
+public:
+    explicit FirstValues(const std::vector<std::string>& values)
+        : m_values(values), m_slots(std::bit_ceil(2 * values.size() + 1)) {}
+
+    // The index of the first value with the text of values[i]; i when it is the first.
+    std::size_t FirstOf(std::size_t i) {
+        const std::string& value = m_values[i];
+        for (std::size_t slot = std::hash<std::string>{}(value) & (m_slots.size() - 1);;
+             slot = (slot + 1) & (m_slots.size() - 1)) {
+            if (m_slots[slot] == 0) {
+                m_slots[slot] = i + 1;
+                return i;
+            }
+            if (m_values[m_slots[slot] - 1] == value) return m_slots[slot] - 1;
+        }
+    }
+
+private:
+    const std::vector<std::string>& m_values;
+    std::vector<std::size_t> m_slots;  // a value's index + 1; 0: free
+};
 
 }  // namespace
 
@@ -63,13 +90,42 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
     bool baseValueSeen = !baseAddress;
     const UrlParts pageAddress = SplitUrl(context.page.address);
     const UrlParts baseParts = SplitUrl(underBase.page.address);
-    for (const std::string& value : values) {
+    FirstValues firstValues(values);
+    // What the first value of each text came to. A repeat of a value that is no
+    // hit does nothing: the page it leads to was queued at the first.
+    struct Decided {
+        std::uint32_t hits = 0;
+        std::uint32_t followLength = 0;
+        std::string url;  // kept for the hits only
+    };
+    std::vector<Decided> decided(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
         if (handOver != nullptr && handOver->load(std::memory_order_relaxed)) return false;
+        const std::string& value = values[i];
         const bool isBase = !baseValueSeen && value == *base;
         baseValueSeen = baseValueSeen || isBase;
-        LinkDecision decision =
-            isBase ? DecideLink(value, context, rules, &pageAddress) : DecideLink(value, underBase, rules, &baseParts);
+        if (isBase) {
+            // Read where the page stands, unlike the same text anywhere else on it.
+            LinkDecision decision = DecideLink(value, context, rules, &pageAddress);
+            if (decision.Matters() && !onLink(std::move(decision))) return true;
+            continue;
+        }
+        if (const std::size_t first = firstValues.FirstOf(i); first != i) {
+            const Decided& earlier = decided[first];
+            if (earlier.hits == 0) continue;
+            LinkDecision decision;
+            decision.url = earlier.url;
+            decision.hits = earlier.hits;
+            decision.followLength = earlier.followLength;
+            decision.repeated = earlier.followLength != 0;
+            if (!onLink(std::move(decision))) return true;
+            continue;
+        }
+        LinkDecision decision = DecideLink(value, underBase, rules, &baseParts);
+        decided[i].hits = decision.hits;
+        decided[i].followLength = decision.followLength;
+        if (decision.hits != 0) decided[i].url = decision.url;
         if (decision.Matters() && !onLink(std::move(decision))) return true;
     }
     return true;
@@ -132,7 +188,7 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
     std::unordered_multimap<std::uint64_t, std::uint32_t> firstLinks;
     for (std::uint32_t i = 0; i < scan->links.size(); ++i) {
         const std::string_view follow = scan->links[i].Follow();
-        if (follow.empty()) continue;
+        if (follow.empty() || scan->links[i].repeated) continue;
         if (!followTexts.insert(follow).second) {
             scan->links[i].repeated = true;
             continue;

@@ -11,22 +11,37 @@
 namespace {
 
 TEST(PageScanTest, OnlyTheFirstLinkToEachPageIsQueued) {
+    // The same text again is left out of the scan unless it is a hit, which counts each time.
     const std::string text =
         "<a href=\"a.html\"> <a href=\"a.html#top\"> <a href=\"HTTP://Host/dir/a.html\">"
         " <a href=\"b.html\"> <a href=\"a.html\"> <a href=\"caf%c3%A9.html\"> <a href=\"caf%C3%a9.html\">"
-        " <a href=\"A.html\">";
+        " <a href=\"A.html\"> <a href=\"x.zip\"> <a href=\"x.zip\"> <a href=\"s.html?.zip\"> <a href=\"s.html?.zip\">";
     PageRequest request;
     request.url = "http://host/dir/page.html";
-    const auto scan = ScanPage(text, request, "", MakeCrawlRules({}, {}, 0), nullptr);
+    const auto scan = ScanPage(text, request, "", MakeCrawlRules({}, {".ZIP"}, 0), nullptr);
     ASSERT_NE(scan, nullptr);
 
     std::vector<std::string> queued;
     for (std::uint32_t i : scan->follows) queued.emplace_back(scan->links[i].Follow());
     EXPECT_EQ(queued, (std::vector<std::string>{"http://host/dir/a.html", "http://host/dir/b.html",
-                                                "http://host/dir/caf%c3%A9.html", "http://host/dir/A.html"}));
-    std::vector<bool> repeated;
-    for (const LinkDecision& link : scan->links) repeated.push_back(link.repeated);
-    EXPECT_EQ(repeated, (std::vector<bool>{false, true, true, false, true, false, true, false}));
+                                                "http://host/dir/caf%c3%A9.html", "http://host/dir/A.html",
+                                                "http://host/dir/s.html?.zip"}));
+    std::vector<std::pair<std::string, bool>> links;
+    for (const LinkDecision& link : scan->links) links.emplace_back(link.url, link.repeated);
+    const std::string dir = "http://host/dir/";
+    EXPECT_EQ(links, (std::vector<std::pair<std::string, bool>>{
+                         {dir + "a.html", false},
+                         {dir + "a.html#top", true},
+                         {"HTTP://Host/dir/a.html", true},
+                         {dir + "b.html", false},
+                         {dir + "caf%c3%A9.html", false},
+                         {dir + "caf%C3%a9.html", true},
+                         {dir + "A.html", false},
+                         {dir + "x.zip", false},
+                         {dir + "x.zip", false},
+                         {dir + "s.html?.zip", false},
+                         {dir + "s.html?.zip", true},
+                     }));
     for (std::size_t k = 0; k < scan->follows.size(); ++k) EXPECT_TRUE(scan->Follows(scan->followHashes[k]));
 }
 
