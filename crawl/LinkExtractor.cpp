@@ -132,14 +132,15 @@ std::size_t DecodeNamed(std::string_view text, std::string& out) {
     return 0;
 }
 
+bool IsControlOrBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
 // As a browser's URL parser takes a link: no tab or line break anywhere, no C0
 // control or blank at either end. Everything else stays byte for byte.
 void CleanAsUrl(std::string& link) {
-    const auto isControlOrBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-    if (std::none_of(link.begin(), link.end(), isControlOrBlank)) return;
+    if (std::none_of(link.begin(), link.end(), IsControlOrBlank)) return;
     std::erase_if(link, [](char c) { return c == '\t' || c == '\n' || c == '\r'; });
-    link.erase(std::find_if_not(link.rbegin(), link.rend(), isControlOrBlank).base(), link.end());
-    link.erase(link.begin(), std::find_if_not(link.begin(), link.end(), isControlOrBlank));
+    link.erase(std::find_if_not(link.rbegin(), link.rend(), IsControlOrBlank).base(), link.end());
+    link.erase(link.begin(), std::find_if_not(link.begin(), link.end(), IsControlOrBlank));
 }
 
 // `quoteAs`: what a reference that stands for a double quote becomes.
@@ -170,10 +171,19 @@ std::string LinkValue(std::string_view raw) {
     return link;
 }
 
+// The same, as `raw` itself when decoding and cleaning change nothing, as they
+// mostly do not; else as `scratch`, which then holds it.
+std::string_view LinkValueView(std::string_view raw, std::string& scratch) {
+    if (raw.find('&') == kNone && std::none_of(raw.begin(), raw.end(), IsControlOrBlank)) return raw;
+    scratch = LinkValue(raw);
+    return scratch;
+}
+
 // Calls `onUrl` with each candidate URL of a srcset value (references already
 // decoded) as HTML splits it: candidates part at commas, a URL is a run of
 // non-blanks without trailing commas, and its descriptors ("2x", "300w") run to
-// the next comma outside parentheses. A false return ends the calls.
+// the next comma outside parentheses. A URL is handed over as a view that lasts
+// for the call. A false return ends the calls.
 template <class OnUrl>
 bool ForEachSrcSetUrl(std::string_view set, OnUrl&& onUrl) {
     std::size_t i = 0;
@@ -193,9 +203,13 @@ bool ForEachSrcSetUrl(std::string_view set, OnUrl&& onUrl) {
                     inParentheses = false;
             }
         }
+        if (std::none_of(url.begin(), url.end(), IsControlOrBlank)) {
+            if (!onUrl(url)) return false;
+            continue;
+        }
         std::string link(url);
         CleanAsUrl(link);
-        if (!onUrl(std::move(link))) return false;
+        if (!onUrl(std::string_view(link))) return false;
     }
 }
 
@@ -363,15 +377,16 @@ bool MayHoldBaseTag(std::string_view text) {
 std::string DecodeCharacterReferences(std::string_view value) { return DecodeReferences(value, "\""); }
 
 void ForEachLinkValue(std::string_view text, const std::function<bool(std::string)>& onLink) {
-    ForEachLinkValueAndBase(text, [&](std::string value, bool) { return onLink(std::move(value)); });
+    ForEachLinkValueAndBase(text, [&](std::string_view value, bool) { return onLink(std::string(value)); });
 }
 
-void ForEachLinkValueAndBase(std::string_view text, const std::function<bool(std::string, bool)>& onLink) {
+void ForEachLinkValueAndBase(std::string_view text, const std::function<bool(std::string_view, bool)>& onLink) {
+    std::string scratch;
     ForEachTagValue(text, [&](const Tag& tag, const AttributeName& name, std::string_view raw) {
         if (name.srcSet)
             return ForEachSrcSetUrl(DecodeCharacterReferences(raw),
-                                    [&](std::string url) { return onLink(std::move(url), false); });
-        return onLink(LinkValue(raw), name.exactHref && tag.NameIs("BASE"));
+                                    [&](std::string_view url) { return onLink(url, false); });
+        return onLink(LinkValueView(raw, scratch), name.exactHref && tag.NameIs("BASE"));
     });
 }
 

@@ -16,8 +16,10 @@
 void ForEachLinkValue(std::string_view content, const std::function<bool(std::string)>& onLink);
 
 // The same scan, telling also of each value whether it is the href of a <base>
-// tag: a page's links and its base in one pass.
-void ForEachLinkValueAndBase(std::string_view content, const std::function<bool(std::string, bool)>& onLink);
+// tag: a page's links and its base in one pass. A value is handed over as a
+// view that lasts until `onLink` returns: of `content` itself where it needs
+// no decoding, as most values do.
+void ForEachLinkValueAndBase(std::string_view content, const std::function<bool(std::string_view, bool)>& onLink);
 
 // The href of the page's first <base> tag that has one, read as a link value
 // (decoded, without tabs or line breaks); nullopt when no <base> has an href.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -38,13 +40,13 @@ std::optional<std::string> BaseAddress(const std::optional<std::string>& base, c
 // sections), and each text is decided once.
 class FirstValues {
 public:
-    explicit FirstValues(const std::vector<std::string>& values)
+    explicit FirstValues(const std::vector<std::string_view>& values)
         : m_values(values), m_slots(std::bit_ceil(2 * values.size() + 1)) {}
 
     // The index of the first value with the text of values[i]; i when it is the first.
     std::size_t FirstOf(std::size_t i) {
-        const std::string& value = m_values[i];
-        for (std::size_t slot = std::hash<std::string>{}(value) & (m_slots.size() - 1);;
+        const std::string_view value = m_values[i];
+        for (std::size_t slot = std::hash<std::string_view>{}(value) & (m_slots.size() - 1);;
              slot = (slot + 1) & (m_slots.size() - 1)) {
             if (m_slots[slot] == 0) {
                 m_slots[slot] = i + 1;
@@ -55,7 +57,7 @@ public:
     }
 
 private:
-    const std::vector<std::string>& m_values;
+    const std::vector<std::string_view>& m_values;
     std::vector<std::size_t> m_slots;  // a value's index + 1; 0: free
 };
 
@@ -66,18 +68,25 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
                          const std::atomic<bool>* handOver) {
     // A <base> anywhere on the page moves every link, those before it too: the
     // links are decided once the page has been read through.
-    std::vector<std::string> values;
+    // The values as the page writes them, most of them: the others, decoded, are kept aside.
+    std::vector<std::string_view> values;
+    std::deque<std::string> decodedValues;
+    const auto inText = [&](std::string_view value) {
+        return std::less_equal<>{}(text.data(), value.data()) &&
+               std::less_equal<>{}(value.data() + value.size(), text.data() + text.size());
+    };
     std::optional<std::string> base;
     bool stopped = false;
-    ForEachLinkValueAndBase(text, [&](std::string value, bool baseHref) {
+    ForEachLinkValueAndBase(text, [&](std::string_view value, bool baseHref) {
         // A page of many thousand links must not hold up a stop.
         if ((stop != nullptr && stop->load(std::memory_order_relaxed)) ||
             (handOver != nullptr && handOver->load(std::memory_order_relaxed))) {
             stopped = true;
             return false;
         }
-        if (baseHref && !base) base = value;
-        values.push_back(std::move(value));
+        if (!value.empty() && !inText(value)) value = decodedValues.emplace_back(value);
+        if (baseHref && !base) base = std::string(value);
+        values.push_back(value);
         return true;
     });
     if (stopped) return false;
@@ -102,7 +111,7 @@ bool ForEachLinkDecision(std::string_view text, const LinkContext& context, cons
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
         if (handOver != nullptr && handOver->load(std::memory_order_relaxed)) return false;
-        const std::string& value = values[i];
+        const std::string_view value = values[i];
         const bool isBase = !baseValueSeen && value == *base;
         baseValueSeen = baseValueSeen || isBase;
         if (isBase) {
