@@ -45,4 +45,20 @@ TEST(PageScanTest, OnlyTheFirstLinkToEachPageIsQueued) {
     for (std::size_t k = 0; k < scan->follows.size(); ++k) EXPECT_TRUE(scan->Follows(scan->followHashes[k]));
 }
 
+TEST(PageScanTest, DecodedValuesAreDecidedAsDecoded) {
+    // Values that need decoding are held apart from the text; the same text again is still one.
+    const std::string text =
+        "<a href=\"x.zip?a=1&amp;b=2\"><a href=x.zip?a=1&b=2><a href=\" y.zip\t\">"
+        "<a href=\"x.zip?a=1&amp;b=2\"><img srcset=\"&#x7A;.zip 2x, \x01w.zip\">";
+    PageRequest request;
+    request.url = "http://host/dir/page.html";
+    const auto scan = ScanPage(text, request, "", MakeCrawlRules({}, {".ZIP"}, 0), nullptr);
+    ASSERT_NE(scan, nullptr);
+    std::vector<std::string> urls;
+    for (const LinkDecision& link : scan->links) urls.push_back(link.url);
+    const std::string dir = "http://host/dir/";
+    EXPECT_EQ(urls, (std::vector<std::string>{dir + "x.zip?a=1&b=2", dir + "x.zip?a=1&b=2", dir + "y.zip",
+                                              dir + "x.zip?a=1&b=2", dir + "z.zip", dir + "w.zip"}));
+}
+
 }  // namespace
