@@ -48,6 +48,9 @@ constexpr double kScalingLimit = 1.3;            // time per page, largest gener
 constexpr double kWget2FactorNoDelay = 1.5;      // default's speed over wget2's, served without delay
 constexpr double kWget2FactorDelayed = 1.0;      // the same on the delayed sites
 constexpr long kMemoryAllowanceKiB = 64 * 1024;  // over the page list, which N=1 holds as well
+// Pages fetched ahead that the worker never took, of all pages: each was asked
+// for again, or in vain.
+constexpr double kMostFetchedInVain = 0.01;
 
 // What netzspurer-crawl takes for a page, so that wget2 fetches the same:
 // a path ending in "/" or in a name without an extension, or an .htm/.html name.
@@ -385,6 +388,12 @@ void SiteTargets(const Site& site, const std::vector<Figures>& f, bool haveWget2
                   fallback.peakKiB <= one.peakKiB + kMemoryAllowanceKiB);
     } else {
         AddTarget(site.name + ": default's peak memory", "not measured", std::nullopt);
+    }
+    if (fallback.Usable() && fallback.pages > 0 && fallback.neverReached >= 0) {
+        const double share = static_cast<double>(fallback.neverReached) / static_cast<double>(fallback.pages);
+        AddTarget(site.name + ": default's pages fetched ahead in vain",
+                  Fixed(100.0 * share, 2) + "% (at most " + Fixed(100.0 * kMostFetchedInVain, 0) + "%)",
+                  share <= kMostFetchedInVain);
     }
 }
 

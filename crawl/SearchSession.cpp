@@ -97,8 +97,10 @@ struct CSearchSession::Impl : ITransferObserver {
     void AbandonAll(const char* reason);
     std::shared_ptr<Fetch> Owner(const CPageTransfer* transfer);
     std::unique_ptr<CPageTransfer> Transfer();
+    // Under the lock: whether the waiting sum leaves room for a page fetched ahead.
+    bool RoomForAPage() const { return shared.waiting + kRoomForAPage <= kMaxWaitingBytes; }
     // Under the lock: drops pages that arrived ahead but are no longer foreseen,
-    // while the waiting sum is at its bound.
+    // while there is no room for a page.
     void MakeRoom();
 
     // ITransferObserver, on the network thread inside libcurl.
@@ -647,9 +649,12 @@ void CSearchSession::Impl::Publish(const std::shared_ptr<Fetch>& fetch, PageOutc
 }
 
 void CSearchSession::Impl::MakeRoom() {
+    // A page dropped is asked for again when the worker reaches it, as nearly
+    // every page is on a site whose pages link all over it.
+    if ((shared.stats.neverReached + 1) * kRequestsPerDrop > shared.stats.requests) return;
     std::unordered_set<std::string_view> foreseen;
     for (const PageRequest& request : shared.foresight) foreseen.insert(request.url);
-    for (auto it = shared.fetches.begin(); it != shared.fetches.end() && shared.waiting >= kMaxWaitingBytes;) {
+    for (auto it = shared.fetches.begin(); it != shared.fetches.end() && !RoomForAPage();) {
         Fetch& fetch = *it->second;
         if (!fetch.ended || fetch.awaited || foreseen.count(it->first) != 0) {
             ++it;
@@ -709,10 +714,10 @@ void CSearchSession::Impl::StartTransfers(std::vector<std::shared_ptr<Fetch>>& s
         if (fetch->dropped || fetch->awaited || fetch->started || fetch->ended) return true;
         return inFlight < connections && admit(fetch);
     });
-    if (shared.waiting >= kMaxWaitingBytes) MakeRoom();
+    if (!RoomForAPage()) MakeRoom();
     // The foresight before `foresightTaken` has been started or was there already.
     for (; shared.foresightTaken < shared.foresight.size(); ++shared.foresightTaken) {
-        if (inFlight + pendingAhead.size() >= connections || shared.waiting >= kMaxWaitingBytes) break;
+        if (inFlight + pendingAhead.size() >= connections || !RoomForAPage()) break;
         const PageRequest& request = shared.foresight[shared.foresightTaken];
         if (shared.fetches.count(request.url) != 0) continue;
         auto fetch = std::make_shared<Fetch>(request, true);

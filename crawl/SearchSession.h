@@ -26,6 +26,15 @@ public:
     // the decoded body while it comes, then the page's scan. Beyond it no more
     // pages are fetched ahead, and those under way pause.
     static constexpr std::size_t kMaxWaitingBytes = std::size_t{64} * 1024 * 1024;
+    // A page is fetched ahead only while this much room is left: with less it
+    // would pause at its first bytes.
+    static constexpr std::size_t kRoomForAPage = kMaxWaitingBytes / 64;
+    // Without that room, pages that arrived ahead but are no longer foreseen
+    // make room for those that are, at most one for this many pages asked for:
+    // each is asked for again when the worker reaches it, and the server's load
+    // is not to grow for speed. Beyond that, what is foreseen waits for the
+    // worker to take pages.
+    static constexpr std::size_t kRequestsPerDrop = 100;
     // The worker's planner looks this many pages ahead a connection. A
     // depth-first crawl takes next the pages below the one in process, known
     // only once that page is read: the look-ahead must reach past a page's
