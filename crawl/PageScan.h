@@ -41,10 +41,12 @@ LinkContext ContextOf(const PageRequest& request, const std::string& finalUrl);
 
 // Calls `onLink` for every link of `text` that records or follows something, in
 // document order, but for a link whose text the page has had before and that is
-// no hit: it does nothing, the page it leads to being queued at the first. A
-// hit written again counts again, marked repeated when it leads to a page. Ends early when `onLink` returns false, or
-// when `stop` or `handOver` (either may be null) is set: they are looked at before every link. Returns false when
-// stopped. `handOver` asks that the page be left to another thread, which reads it from its start.
+// no hit: it does nothing, the page it leads to being queued at the first. A hit
+// written again counts again, marked repeated when it leads to a page. Ends early
+// when `onLink` returns false, or when `stop` or `handOver` (either may be null)
+// is set: they are looked at before every link. Returns false when stopped.
+// `handOver` asks that the page be left to another thread, which reads it from
+// its start.
 bool ForEachLinkDecision(std::string_view text, const LinkContext& context, const CrawlRules& rules,
                          const std::atomic<bool>* stop, const std::function<bool(LinkDecision&&)>& onLink,
                          const std::atomic<bool>* handOver = nullptr);

@@ -3,6 +3,7 @@
 // same page otherwise.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,15 +11,20 @@
 
 namespace {
 
+// `text` as the page http://host/dir/page.html, with ".ZIP" for a pattern.
+std::shared_ptr<PageScan> ScanInDir(const std::string& text) {
+    PageRequest request;
+    request.url = "http://host/dir/page.html";
+    return ScanPage(text, request, "", MakeCrawlRules({}, {".ZIP"}, 0), nullptr);
+}
+
 TEST(PageScanTest, OnlyTheFirstLinkToEachPageIsQueued) {
     // The same text again is left out of the scan unless it is a hit, which counts each time.
     const std::string text =
         "<a href=\"a.html\"> <a href=\"a.html#top\"> <a href=\"HTTP://Host/dir/a.html\">"
         " <a href=\"b.html\"> <a href=\"a.html\"> <a href=\"caf%c3%A9.html\"> <a href=\"caf%C3%a9.html\">"
         " <a href=\"A.html\"> <a href=\"x.zip\"> <a href=\"x.zip\"> <a href=\"s.html?.zip\"> <a href=\"s.html?.zip\">";
-    PageRequest request;
-    request.url = "http://host/dir/page.html";
-    const auto scan = ScanPage(text, request, "", MakeCrawlRules({}, {".ZIP"}, 0), nullptr);
+    const auto scan = ScanInDir(text);
     ASSERT_NE(scan, nullptr);
 
     std::vector<std::string> queued;
@@ -50,9 +56,7 @@ TEST(PageScanTest, DecodedValuesAreDecidedAsDecoded) {
     const std::string text =
         "<a href=\"x.zip?a=1&amp;b=2\"><a href=x.zip?a=1&b=2><a href=\" y.zip\t\">"
         "<a href=\"x.zip?a=1&amp;b=2\"><img srcset=\"&#x7A;.zip 2x, \x01w.zip\">";
-    PageRequest request;
-    request.url = "http://host/dir/page.html";
-    const auto scan = ScanPage(text, request, "", MakeCrawlRules({}, {".ZIP"}, 0), nullptr);
+    const auto scan = ScanInDir(text);
     ASSERT_NE(scan, nullptr);
     std::vector<std::string> urls;
     for (const LinkDecision& link : scan->links) urls.push_back(link.url);
