@@ -6,7 +6,7 @@
 // holds kilobytes, not the gigabytes it unpacks into.
 //
 // Memory: the raw bytes not yet decoded, one fixed buffer per coding, and the
-// libraries' windows (zlib 32 KiB, brotli up to 16 MiB, zstd up to 8 MiB).
+// libraries' state and windows (igzip 85 KiB, brotli up to 16 MiB, zstd up to 8 MiB).
 #include <cstddef>
 #include <functional>
 #include <memory>

@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 # Only what the library and the targets need: no Qt, no test libraries.
 ./scripts/install-packages.sh build-essential cmake pkg-config clang libclang-rt-14-dev \
-  libcurl4-openssl-dev zlib1g-dev libbrotli-dev libzstd-dev libxxhash-dev libidn2-dev nlohmann-json3-dev
+  libcurl4-openssl-dev libisal-dev libbrotli-dev libzstd-dev libxxhash-dev libidn2-dev nlohmann-json3-dev
 
 # Absolute: a target may change its working directory.
 build="$PWD/build-fuzz"

@@ -12,8 +12,9 @@ PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-webengine-dev qt6-svg-dev
   libcurl4-openssl-dev
-  # response bodies are decoded by us, in bounded steps
-  zlib1g-dev libbrotli-dev libzstd-dev
+  # response bodies are decoded by us, in bounded steps (gzip by ISA-L; zlib's
+  # encoder makes the tests' bodies)
+  libisal-dev zlib1g-dev libbrotli-dev libzstd-dev
   # the page checksum (XXH3); host names in Unicode
   libxxhash-dev libidn2-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -6,6 +6,7 @@
 #include <zstd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -195,6 +196,20 @@ TEST(ContentDecoder, BadCodingsAndBadStreamsFail) {
         EXPECT_FALSE(outcome.finished);
         EXPECT_TRUE(outcome.body.empty());
         EXPECT_EQ(outcome.error.rfind(c.error, 0), 0u) << outcome.error;
+    }
+}
+
+// The check at a stream's end is what tells a damaged body from a whole one.
+TEST(ContentDecoder, WrongChecksumFails) {
+    const std::string body(100000, 'x');
+    for (const auto& [header, coder, from_end] :
+         {std::tuple{"gzip", ECoder::Gzip, 8}, std::tuple{"deflate", ECoder::Zlib, 1}}) {
+        SCOPED_TRACE(header);
+        std::string encoded = Encoded(body, coder);
+        encoded[encoded.size() - from_end] ^= 1;
+        const Outcome outcome = DecodeInPieces(header, encoded, 1000, 65536);
+        EXPECT_FALSE(outcome.finished);
+        EXPECT_EQ(outcome.error.rfind(std::string(header) + ": invalid data", 0), 0u) << outcome.error;
     }
 }
 
