@@ -124,6 +124,10 @@ struct CSearchSession::Impl : ITransferObserver {
     // it scans to the worker and turns to its transfers.
     std::atomic<bool> scanHandOver{false};
     CURLM* wakeHandle = nullptr;  // under the lock: the network thread's multi handle while it runs
+    // Under the lock. A network thread between polls sees what changed on its
+    // next turn; only one that polls, or is about to, needs the wake-up call.
+    bool networkPolls = false;
+    bool wakeAsked = false;
 
     // The network thread's own.
     CurlSharePtr share;
@@ -206,7 +210,10 @@ void CSearchSession::Impl::StartThread() {
 
 void CSearchSession::Impl::Wake() {
     // Under the lock, so the handle cannot go while it is woken.
-    if (wakeHandle != nullptr) curl_multi_wakeup(wakeHandle);
+    if (wakeHandle != nullptr && networkPolls)
+        curl_multi_wakeup(wakeHandle);
+    else
+        wakeAsked = true;
 }
 
 void CSearchSession::Impl::ShowStatuses(std::unique_lock<std::mutex>& lock, Fetch& fetch) {
@@ -870,8 +877,17 @@ void CSearchSession::Impl::Run() {
         // it for what it asks for itself, so what may go now would wait for the
         // poll's timeout. The next turn starts it at once instead.
         const bool robotsRead = std::exchange(gatesOpened, false);
-        const bool startNow = robotsRead || (someEnded && active.empty());
-        if (!startNow) curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
+        bool startNow = robotsRead || (someEnded && active.empty());
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            startNow = std::exchange(wakeAsked, false) || startNow;
+            networkPolls = !startNow;
+        }
+        if (!startNow) {
+            curl_multi_poll(multi.get(), nullptr, 0, kStopPollMilliseconds, nullptr);
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            networkPolls = false;
+        }
     }
     AbandonAll("The search has ended");
     pendingAhead.clear();
