@@ -6,17 +6,18 @@
 #include <isa-l/igzip_lib.h>
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <new>
 
 namespace {
 
 constexpr std::size_t kZlibHeaderBytes = 2;
+constexpr unsigned kDeflateMethod = 8;
 
 // The zlib header as RFC 1950 draws it: deflate method, a window of at most
 // 32 KiB, and a check that makes the two bytes a multiple of 31.
 bool IsZlibHeader(const unsigned char* head) {
-    return (head[0] & 0x0f) == 8 && (head[0] >> 4) <= 7 && ((head[0] << 8) | head[1]) % 31 == 0;
+    return (head[0] & 0x0fu) == kDeflateMethod && (head[0] >> 4) <= 7 && ((head[0] << 8) | head[1]) % 31 == 0;
 }
 
 class CIgzipStage : public CDecodeStage {
