@@ -142,11 +142,11 @@ void CFetchPlanner::Walk(bool belowPageInProcess) {
                 continue;
             }
             const std::size_t at = top.pos++;
-            const QueueEntry parsed = ParseQueueEntry(queue[at]);
+            QueueEntry parsed = ParseQueueEntry(queue[at]);
             if (!parsed.fetched) continue;
             // The project's own entries are the queue's tail.
             const bool start = at + m_worker.StartEntriesLeft() >= queue.size();
-            request = RequestOf(parsed, start, *baseInForce);
+            request = RequestOf(std::move(parsed), start, *baseInForce);
             hash = UrlHash(request.url);
         } else {
             Node& node = *top.node;

@@ -215,7 +215,7 @@ PageRecord* CPageList::FindOrAdd(std::string_view url, bool& added) {
     return record;
 }
 
-int CPageList::AddPage(const std::string& url) {
+int CPageList::AddPage(std::string_view url) {
     bool added = false;
     FindOrAdd(url, added);
     return added ? 1 : 0;

@@ -53,7 +53,7 @@ public:
     const PageRecord* Head() const { return m_head; }
 
     // 1 when a record for `url` (one mark removed) was added, 0 when it was there.
-    int AddPage(const std::string& url);
+    int AddPage(std::string_view url);
     // Adds `hitUrl` to the record of `pageEntry` (made when missing) unless it
     // holds the same URL; the record takes the checksum of the page in process.
     void AddHit(const std::string& pageEntry, const std::string& hitUrl);

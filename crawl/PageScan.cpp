@@ -5,8 +5,6 @@
 #include <deque>
 #include <functional>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "crawl/Checksum.h"
 #include "crawl/LinkExtractor.h"
@@ -35,30 +33,47 @@ std::optional<std::string> BaseAddress(const std::optional<std::string>& base, c
     return address;
 }
 
+// Open addressing over the indexes of a page's links or values: a page has
+// hundreds of them, and a node-based set would take a heap block for each.
+class IndexSlots {
+public:
+    explicit IndexSlots(std::size_t count) : m_slots(std::bit_ceil(2 * count + 1)) {}
+
+    // The index already in whose key `same` says is `index`'s, looked for from
+    // `hash` on; else `index`, which is taken in.
+    template <class Same>
+    std::size_t FirstOf(std::size_t hash, std::size_t index, Same&& same) {
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            if (m_slots[slot] == 0) {
+                m_slots[slot] = index + 1;
+                return index;
+            }
+            if (same(m_slots[slot] - 1)) return m_slots[slot] - 1;
+        }
+    }
+
+private:
+    std::vector<std::size_t> m_slots;  // an index + 1; 0: free
+};
+
 // Tells, of each link value of a page, the first value of the page with the
 // same text: a page names the same links over and over (its menus, its own
 // sections), and each text is decided once.
 class FirstValues {
 public:
-    explicit FirstValues(const std::vector<std::string_view>& values)
-        : m_values(values), m_slots(std::bit_ceil(2 * values.size() + 1)) {}
+    explicit FirstValues(const std::vector<std::string_view>& values) : m_values(values), m_slots(values.size()) {}
 
     // The index of the first value with the text of values[i]; i when it is the first.
     std::size_t FirstOf(std::size_t i) {
         const std::string_view value = m_values[i];
-        for (std::size_t slot = std::hash<std::string_view>{}(value) & (m_slots.size() - 1);;
-             slot = (slot + 1) & (m_slots.size() - 1)) {
-            if (m_slots[slot] == 0) {
-                m_slots[slot] = i + 1;
-                return i;
-            }
-            if (m_values[m_slots[slot] - 1] == value) return m_slots[slot] - 1;
-        }
+        return m_slots.FirstOf(std::hash<std::string_view>{}(value), i,
+                               [&](std::size_t known) { return m_values[known] == value; });
     }
 
 private:
     const std::vector<std::string_view>& m_values;
-    std::vector<std::size_t> m_slots;  // a value's index + 1; 0: free
+    IndexSlots m_slots;
 };
 
 }  // namespace
@@ -193,23 +208,26 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
     // The worker queues a page at its first link only. A page links to the
     // same address many times over (its own sections, its menus), and a text
     // met before is the same page without a look at its identity.
-    std::unordered_set<std::string_view> followTexts;
-    std::unordered_multimap<std::uint64_t, std::uint32_t> firstLinks;
-    for (std::uint32_t i = 0; i < scan->links.size(); ++i) {
-        const std::string_view follow = scan->links[i].Follow();
-        if (follow.empty() || scan->links[i].repeated) continue;
-        if (!followTexts.insert(follow).second) {
+    const std::vector<LinkDecision>& links = scan->links;
+    IndexSlots followTexts(links.size());
+    IndexSlots firstLinks(links.size());  // by identity, over the positions in `follows`
+    for (std::uint32_t i = 0; i < links.size(); ++i) {
+        const std::string_view follow = links[i].Follow();
+        if (follow.empty() || links[i].repeated) continue;
+        const auto sameText = [&](std::size_t known) { return links[known].Follow() == follow; };
+        if (followTexts.FirstOf(std::hash<std::string_view>{}(follow), i, sameText) != i) {
             scan->links[i].repeated = true;
             continue;
         }
         const std::uint64_t hash = UrlHash(follow);
-        const auto [first, last] = firstLinks.equal_range(hash);
-        if (std::any_of(first, last,
-                        [&](const auto& known) { return SameUrl(scan->links[known.second].Follow(), follow); })) {
+        const std::size_t position = scan->follows.size();
+        const auto samePage = [&](std::size_t known) {
+            return scan->followHashes[known] == hash && SameUrl(links[scan->follows[known]].Follow(), follow);
+        };
+        if (firstLinks.FirstOf(hash, position, samePage) != position) {
             scan->links[i].repeated = true;
             continue;
         }
-        firstLinks.emplace(hash, i);
         scan->follows.push_back(i);
         scan->followHashes.push_back(hash);
     }

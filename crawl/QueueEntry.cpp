@@ -1,5 +1,7 @@
 #include "crawl/QueueEntry.h"
 
+#include <utility>
+
 #include "project/AsciiText.h"
 
 namespace {
@@ -44,9 +46,9 @@ std::string BaseOfPlusEntry(const std::string& url) {
     return url.substr(0, url.rfind('/'));
 }
 
-PageRequest RequestOf(const QueueEntry& entry, bool start, const std::string& baseInForce) {
+PageRequest RequestOf(QueueEntry entry, bool start, const std::string& baseInForce) {
     PageRequest request;
-    request.url = entry.url;
+    request.url = std::move(entry.url);
     request.start = start;
     request.recursive = entry.recursive;
     request.plus = entry.plus;

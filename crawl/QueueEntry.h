@@ -26,4 +26,4 @@ std::string BaseOfPlusEntry(const std::string& url);
 
 // The request the worker makes for a parsed entry: `start` when it is one of the
 // project's own entries, `baseInForce` the base an entry that keeps it inherits.
-PageRequest RequestOf(const QueueEntry& entry, bool start, const std::string& baseInForce);
+PageRequest RequestOf(QueueEntry entry, bool start, const std::string& baseInForce);

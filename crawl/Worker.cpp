@@ -117,7 +117,7 @@ void CCrawlWorker::ProcessUrl(std::string entry) {
     if (m_stop) return;
     m_page.reset();
     m_entryIsStart = m_state.m_urlQueue.size() <= m_startEntriesLeft;
-    const QueueEntry parsed = ParseQueueEntry(entry);
+    QueueEntry parsed = ParseQueueEntry(entry);
     if (!parsed.fetched) {
         RemoveEntryInProcess();
         return;
@@ -125,7 +125,7 @@ void CCrawlWorker::ProcessUrl(std::string entry) {
     m_bRecursive = parsed.recursive;
     if (!parsed.keepsBase) m_strBase.clear();
     if (parsed.plus) m_strBase = BaseOfPlusEntry(parsed.url);
-    m_request = RequestOf(parsed, m_entryIsStart, m_strBase);
+    m_request = RequestOf(std::move(parsed), m_entryIsStart, m_strBase);
 
     std::shared_ptr<const PageScan> scan;
     if (!FetchPage(m_request, scan)) return;
@@ -215,16 +215,22 @@ void CCrawlWorker::Record(const LinkDecision& decision) {
 }
 
 void CCrawlWorker::Record(LinkDecision&& decision) {
-    // The page it leads to first: the hit may take the URL's text over.
-    std::string page;
-    if (decision.followLength != 0 && !decision.repeated) page = std::string(decision.Follow());
-    if (decision.hits != 0) {
-        m_state.m_pageList.AddHit(m_state.m_urlQueue.front(), std::move(decision.url));
-        m_state.m_nHits += static_cast<std::int32_t>(decision.hits);
-    }
     // A page linked to again was added at its first link: it is known now.
-    if (page.empty() || m_state.m_pageList.AddPage(page) != 1) return;
-    std::string entry = m_strBase.empty() ? std::move(page) : "-" + page;
+    const bool follows = decision.followLength != 0 && !decision.repeated;
+    if (decision.hits == 0) {
+        if (follows) Queue(decision.Follow());
+        return;
+    }
+    // The page it leads to first: the hit takes the URL's text over.
+    const std::string page = follows ? std::string(decision.Follow()) : std::string();
+    m_state.m_pageList.AddHit(m_state.m_urlQueue.front(), std::move(decision.url));
+    m_state.m_nHits += static_cast<std::int32_t>(decision.hits);
+    if (follows) Queue(page);
+}
+
+void CCrawlWorker::Queue(std::string_view page) {
+    if (m_state.m_pageList.AddPage(page) != 1) return;
+    std::string entry = m_strBase.empty() ? std::string(page) : "-" + std::string(page);
     m_queueBytes += sizeof(std::string) + entry.size();
     m_state.m_urlQueue.insert(m_state.m_urlQueue.begin() + 1, std::move(entry));
 }

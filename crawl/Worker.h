@@ -81,6 +81,8 @@ private:
     // it leads to, queued right behind the page when new.
     void Record(const LinkDecision& decision);
     void Record(LinkDecision&& decision);
+    // Queues `page` right behind the page in process, unless it is known.
+    void Queue(std::string_view page);
 
     CrawlState& m_state;
     IPageFetcher* m_fetcher;
