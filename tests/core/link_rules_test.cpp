@@ -469,3 +469,21 @@ TEST(LinkDecisionTest, PatternsMatchEveryByteInAnyCaseOfAsciiOnly) {
         EXPECT_EQ(DecideLink(link, context, rules).hits, expected) << "byte " << b;
     }
 }
+
+TEST(LinkDecisionTest, PatternsCountWhereverTheyStandInALongLink) {
+    // Each piece at every place of a link of some 90 bytes: whole patterns
+    // count, and those cut short at either end do not.
+    const CrawlRules rules = MakeCrawlRules({}, {".ZIP", ".Z", "ZIP.TAR", "X/"}, 0);
+    LinkContext context;
+    context.page = PageContextOfEntry("http://host/a.htm");
+    for (const std::string piece : {".zip", ".zi", "zip", ".Z", "zip.tar", "ip.tar", "zip.ta", "x/"}) {
+        for (std::size_t at = 0; at <= 60; ++at) {
+            const std::string link = "http://other.example/" + std::string(at, 'a') + piece + std::string(60 - at, 'b');
+            const std::string upper = ToUpperAscii(link);
+            std::uint32_t expected = 0;
+            for (const std::string& pattern : rules.patterns)
+                expected += upper.find(pattern) != std::string::npos ? 1 : 0;
+            EXPECT_EQ(DecideLink(link, context, rules).hits, expected) << link;
+        }
+    }
+}
