@@ -54,7 +54,7 @@ bool CFetchPlanner::LeadsNowhereNew(const PageScan& scan) const {
     const CPageList& pages = m_worker.State().m_pageList;
     if (pages.IsScannedContent(scan.checksum)) return true;
     for (std::size_t i = 0; i < scan.follows.size(); ++i)
-        if (!pages.IsKnownPage(scan.links[scan.follows[i]].Follow(), scan.followHashes[i])) return false;
+        if (!pages.IsKnownPage(scan.Follow(scan.follows[i]), scan.followHashes[i])) return false;
     return true;
 }
 
@@ -158,7 +158,7 @@ void CFetchPlanner::Walk(bool belowPageInProcess) {
             // Each new page goes right behind the page that links to it, so the
             // last link found is the next page taken.
             const std::size_t follow = follows - 1 - top.pos;
-            const std::string_view url = top.scan->links[top.scan->follows[follow]].Follow();
+            const std::string_view url = top.scan->Follow(top.scan->follows[follow]);
             hash = top.scan->followHashes[follow];
             // A page once known stays known: it is passed over in every walk to come.
             if (m_worker.State().m_pageList.IsKnownPage(url, hash)) {

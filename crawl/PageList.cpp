@@ -221,8 +221,7 @@ int CPageList::AddPage(std::string_view url) {
     return added ? 1 : 0;
 }
 
-template <typename Hit>
-void CPageList::AddHitTo(const std::string& pageEntry, Hit&& hitUrl) {
+void CPageList::AddHit(const std::string& pageEntry, std::string_view hitUrl) {
     if (pageEntry.empty()) return;
     const std::string_view page = WithoutMark(pageEntry, "!*+-");
     PageRecord* record = m_index->byUrl.Find(page);
@@ -236,16 +235,12 @@ void CPageList::AddHitTo(const std::string& pageEntry, Hit&& hitUrl) {
     }
     if (record->hitIndex.Find(record->hits, hitUrl) >= 0) return;
     m_index->bytes += HitBytes(hitUrl);
-    record->hits.push_back(std::forward<Hit>(hitUrl));
+    record->hits.emplace_back(hitUrl);
     record->hitIndex.Insert(record->hits, record->hits.size() - 1);
     m_index->crcCount.Remove(record->crc);
     record->crc = m_pageCrc;
     m_index->crcCount.Add(record->crc);
 }
-
-void CPageList::AddHit(const std::string& pageEntry, const std::string& hitUrl) { AddHitTo(pageEntry, hitUrl); }
-
-void CPageList::AddHit(const std::string& pageEntry, std::string&& hitUrl) { AddHitTo(pageEntry, std::move(hitUrl)); }
 
 bool CPageList::IsKnownPage(std::string_view url, std::size_t hash) const {
     return m_index->byUrl.Find(url, hash) != nullptr;

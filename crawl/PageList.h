@@ -56,9 +56,7 @@ public:
     int AddPage(std::string_view url);
     // Adds `hitUrl` to the record of `pageEntry` (made when missing) unless it
     // holds the same URL; the record takes the checksum of the page in process.
-    void AddHit(const std::string& pageEntry, const std::string& hitUrl);
-    // The same, taking the hit's text over instead of copying it.
-    void AddHit(const std::string& pageEntry, std::string&& hitUrl);
+    void AddHit(const std::string& pageEntry, std::string_view hitUrl);
 
     // The checksum of the text of the page in process, set before its links are handled.
     void SetPageCrc(std::uint64_t crc) { m_pageCrc = crc; }
@@ -80,8 +78,6 @@ public:
 
 private:
     PageRecord* FindOrAdd(std::string_view url, bool& added);
-    template <typename Hit>
-    void AddHitTo(const std::string& pageEntry, Hit&& hitUrl);
 
     PageRecord* m_head = nullptr;
     std::uint64_t m_pageCrc = 0;

@@ -177,8 +177,7 @@ std::size_t HeapBytes(const std::string& text) {
 std::size_t PageScan::MemoryBytes() const {
     std::size_t bytes =
         BlockBytes(sizeof(PageScan)) + HeapBytes(request.url) + HeapBytes(request.base) + HeapBytes(finalUrl);
-    bytes += BlockBytes(links.capacity() * sizeof(LinkDecision));
-    for (const LinkDecision& link : links) bytes += HeapBytes(link.url);
+    bytes += BlockBytes(links.capacity() * sizeof(ScannedLink)) + HeapBytes(urls);
     bytes += BlockBytes(follows.capacity() * sizeof(std::uint32_t));
     bytes += BlockBytes(followHashes.capacity() * sizeof(std::uint64_t));
     bytes += BlockBytes(sortedFollowHashes.capacity() * sizeof(std::uint64_t));
@@ -197,24 +196,32 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
     const bool whole = ForEachLinkDecision(
         text, ContextOf(request, finalUrl), rules, stop,
         [&](LinkDecision&& decision) {
-            scan->links.push_back(std::move(decision));
+            ScannedLink link;
+            link.urlAt = scan->urls.size();
+            link.urlLength = static_cast<std::uint32_t>(decision.url.size());
+            link.hits = decision.hits;
+            link.followLength = decision.followLength;
+            link.repeated = decision.repeated;
+            scan->urls += decision.url;
+            scan->links.push_back(link);
             return true;
         },
         handOver);
     if (!whole) return nullptr;
     // Pages fetched ahead keep their scans while they wait: no room to spare.
     scan->links.shrink_to_fit();
+    scan->urls.shrink_to_fit();
 
     // The worker queues a page at its first link only. A page links to the
     // same address many times over (its own sections, its menus), and a text
     // met before is the same page without a look at its identity.
-    const std::vector<LinkDecision>& links = scan->links;
+    const std::vector<ScannedLink>& links = scan->links;
     IndexSlots followTexts(links.size());
     IndexSlots firstLinks(links.size());  // by identity, over the positions in `follows`
     for (std::uint32_t i = 0; i < links.size(); ++i) {
-        const std::string_view follow = links[i].Follow();
+        const std::string_view follow = scan->Follow(i);
         if (follow.empty() || links[i].repeated) continue;
-        const auto sameText = [&](std::size_t known) { return links[known].Follow() == follow; };
+        const auto sameText = [&](std::size_t known) { return scan->Follow(known) == follow; };
         if (followTexts.FirstOf(std::hash<std::string_view>{}(follow), i, sameText) != i) {
             scan->links[i].repeated = true;
             continue;
@@ -222,7 +229,7 @@ std::shared_ptr<PageScan> ScanPage(std::string_view text, const PageRequest& req
         const std::uint64_t hash = UrlHash(follow);
         const std::size_t position = scan->follows.size();
         const auto samePage = [&](std::size_t known) {
-            return scan->followHashes[known] == hash && SameUrl(links[scan->follows[known]].Follow(), follow);
+            return scan->followHashes[known] == hash && SameUrl(scan->Follow(scan->follows[known]), follow);
         };
         if (firstLinks.FirstOf(hash, position, samePage) != position) {
             scan->links[i].repeated = true;

@@ -138,15 +138,10 @@ void CCrawlWorker::ProcessUrl(std::string entry) {
             const LinkContext context = ContextOf(m_request, scan->finalUrl);
             m_strBase = context.base;
             m_page = context.page;
-            // Held by the worker alone, the scan gives its URLs over to the page list.
-            auto* own = scan.use_count() == 1 ? const_cast<PageScan*>(scan.get()) : nullptr;
             for (std::size_t i = 0; i < scan->links.size(); ++i) {
                 // A stop must not wait for the rest of a page of many thousand links.
                 if (m_stop) return;
-                if (own != nullptr)
-                    Record(std::move(own->links[i]));
-                else
-                    Record(scan->links[i]);
+                Record(*scan, i);
             }
             m_page.reset();
         }
@@ -209,26 +204,23 @@ const PageContext& CCrawlWorker::CurrentPage() {
     return m_entryPage;
 }
 
+void CCrawlWorker::Record(const PageScan& scan, std::size_t i) {
+    const ScannedLink& link = scan.links[i];
+    Record(scan.Url(i), link.hits, link.followLength, link.repeated);
+}
+
 void CCrawlWorker::Record(const LinkDecision& decision) {
-    LinkDecision copy = decision;
-    Record(std::move(copy));
+    Record(decision.url, decision.hits, decision.followLength, decision.repeated);
 }
 
-void CCrawlWorker::Record(LinkDecision&& decision) {
-    // A page linked to again was added at its first link: it is known now.
-    const bool follows = decision.followLength != 0 && !decision.repeated;
-    if (decision.hits == 0) {
-        if (follows) Queue(decision.Follow());
-        return;
+void CCrawlWorker::Record(std::string_view url, std::uint32_t hits, std::uint32_t followLength, bool repeated) {
+    if (hits != 0) {
+        m_state.m_pageList.AddHit(m_state.m_urlQueue.front(), url);
+        m_state.m_nHits += static_cast<std::int32_t>(hits);
     }
-    // The page it leads to first: the hit takes the URL's text over.
-    const std::string page = follows ? std::string(decision.Follow()) : std::string();
-    m_state.m_pageList.AddHit(m_state.m_urlQueue.front(), std::move(decision.url));
-    m_state.m_nHits += static_cast<std::int32_t>(decision.hits);
-    if (follows) Queue(page);
-}
-
-void CCrawlWorker::Queue(std::string_view page) {
+    // A page linked to again was added at its first link: it is known now.
+    if (followLength == 0 || repeated) return;
+    const std::string_view page = url.substr(0, followLength);
     if (m_state.m_pageList.AddPage(page) != 1) return;
     std::string entry = m_strBase.empty() ? std::string(page) : "-" + std::string(page);
     m_queueBytes += sizeof(std::string) + entry.size();
@@ -240,7 +232,7 @@ void CCrawlWorker::ExtractLinks(const std::string& content) {
     const CrawlRules& rules = *m_rules;
     const LinkContext context{CurrentPage(), m_bRecursive, m_strBase};
     ForEachLinkDecision(content, context, rules, &m_stop, [this](LinkDecision&& decision) {
-        Record(std::move(decision));
+        Record(decision);
         return true;
     });
 }

@@ -11,9 +11,11 @@
 // call that can take time and before every change.
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "crawl/CrawlState.h"
 #include "crawl/LinkRules.h"
@@ -79,10 +81,9 @@ private:
     const PageContext& CurrentPage();
     // Records what a link of the page in process came to: its hits, and the page
     // it leads to, queued right behind the page when new.
+    void Record(const PageScan& scan, std::size_t i);
     void Record(const LinkDecision& decision);
-    void Record(LinkDecision&& decision);
-    // Queues `page` right behind the page in process, unless it is known.
-    void Queue(std::string_view page);
+    void Record(std::string_view url, std::uint32_t hits, std::uint32_t followLength, bool repeated);
 
     CrawlState& m_state;
     IPageFetcher* m_fetcher;

@@ -28,12 +28,12 @@ TEST(PageScanTest, OnlyTheFirstLinkToEachPageIsQueued) {
     ASSERT_NE(scan, nullptr);
 
     std::vector<std::string> queued;
-    for (std::uint32_t i : scan->follows) queued.emplace_back(scan->links[i].Follow());
+    for (std::uint32_t i : scan->follows) queued.emplace_back(scan->Follow(i));
     EXPECT_EQ(queued, (std::vector<std::string>{"http://host/dir/a.html", "http://host/dir/b.html",
                                                 "http://host/dir/caf%c3%A9.html", "http://host/dir/A.html",
                                                 "http://host/dir/s.html?.zip"}));
     std::vector<std::pair<std::string, bool>> links;
-    for (const LinkDecision& link : scan->links) links.emplace_back(link.url, link.repeated);
+    for (std::size_t i = 0; i < scan->links.size(); ++i) links.emplace_back(scan->Url(i), scan->links[i].repeated);
     const std::string dir = "http://host/dir/";
     EXPECT_EQ(links, (std::vector<std::pair<std::string, bool>>{
                          {dir + "a.html", false},
@@ -59,7 +59,7 @@ TEST(PageScanTest, DecodedValuesAreDecidedAsDecoded) {
     const auto scan = ScanInDir(text);
     ASSERT_NE(scan, nullptr);
     std::vector<std::string> urls;
-    for (const LinkDecision& link : scan->links) urls.push_back(link.url);
+    for (std::size_t i = 0; i < scan->links.size(); ++i) urls.emplace_back(scan->Url(i));
     const std::string dir = "http://host/dir/";
     EXPECT_EQ(urls, (std::vector<std::string>{dir + "x.zip?a=1&b=2", dir + "x.zip?a=1&b=2", dir + "y.zip",
                                               dir + "x.zip?a=1&b=2", dir + "z.zip", dir + "w.zip"}));
