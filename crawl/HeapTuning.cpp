@@ -1,8 +1,15 @@
 #include "crawl/HeapTuning.h"
 
 #include <malloc.h>
+#include <pthread.h>
+#include <sys/mman.h>
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <system_error>
 
 namespace {
 
@@ -12,6 +19,17 @@ constexpr std::size_t kLargestHeapBlock = std::size_t{4} * 1024 * 1024;
 // Free memory at the top of a heap kept for the next pages: room for the
 // texts of a good many pages, a fraction of what pages fetched ahead may hold.
 constexpr std::size_t kFreeHeapKept = std::size_t{16} * 1024 * 1024;
+// What a thread of a search takes of its heap for the pages of a manual of a
+// few hundred pages (6 MiB on the Python manual): taken in blocks the heap
+// gives out, and kept as free room once they are given back.
+constexpr std::size_t kHeapBlockReadied = kLargestHeapBlock / 2;
+constexpr std::size_t kHeapReadiedBlocks = 4;
+static_assert(kHeapBlockReadied * kHeapReadiedBlocks < kFreeHeapKept, "the room made ready must stay in the heap");
+// A step holds the process's map of memory for some 50 us at most: a thread
+// that grows its heap meanwhile waits for it.
+constexpr std::uintptr_t kReadiedPerStep = 64 * 1024;
+
+constexpr std::uintptr_t kPageBytes = 4096;
 
 }  // namespace
 
@@ -21,3 +39,40 @@ void KeepPageBlocksInHeap() {
 }
 
 void ReleaseFreeHeap() { malloc_trim(0); }
+
+CHeapReadier::CHeapReadier() {
+    // The blocks are given back at once: the room stays the heap's, where the
+    // thread's next blocks are cut from, and is readied all the same.
+    std::array<void*, kHeapReadiedBlocks> blocks{};
+    std::vector<Range> ranges;
+    for (void*& block : blocks) {
+        block = std::malloc(kHeapBlockReadied);
+        if (block == nullptr) continue;
+        const auto at = reinterpret_cast<std::uintptr_t>(block);
+        ranges.push_back({(at + kPageBytes - 1) & ~(kPageBytes - 1), (at + kHeapBlockReadied) & ~(kPageBytes - 1)});
+    }
+    for (void* block : blocks) std::free(block);
+    try {
+        m_thread = std::thread([this, ranges = std::move(ranges)] { Ready(ranges); });
+    } catch (const std::system_error&) {
+        // Without a thread the pages are taken a fault at a time, as they always could be.
+    }
+}
+
+CHeapReadier::~CHeapReadier() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CHeapReadier::Ready(const std::vector<Range>& ranges) {
+    pthread_setname_np(pthread_self(), "nz-heap");
+    // In the order the blocks were given: the heap's next blocks are cut from the first.
+    for (const Range& range : ranges) {
+        for (std::uintptr_t at = range.start; at < range.end && !m_stop; at += kReadiedPerStep) {
+            const std::uintptr_t end = std::min(range.end, at + kReadiedPerStep);
+            // Writing nothing, and harmless on pages in use; before Linux 5.14 it
+            // fails, and the pages are taken a fault at a time as before.
+            if (madvise(reinterpret_cast<void*>(at), end - at, MADV_POPULATE_WRITE) != 0) return;
+        }
+    }
+}

@@ -5,10 +5,39 @@
 // page fault every 4 KiB, for the next page. A program that runs searches
 // keeps them in its heap instead, and gives back what is free once a search is over.
 //
-// Both are the program's to call, not the library's: they set how the whole
-// process allocates.
+// The first two are the program's to call, not the library's: they set how the
+// whole process allocates.
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
 
 // Once, at the program's start, before its threads.
 void KeepPageBlocksInHeap();
 // When a search has ended: the heap's free memory goes back to the system.
 void ReleaseFreeHeap();
+
+// The room a thread's heap takes for a search's first few hundred pages, made
+// ready for it on a thread of its own while the search gets under way. Taken
+// as it comes it costs a page fault every 4 KiB as it is first written, on a
+// virtual machine some 10 us each: a tenth of the time of a search of a
+// manual. Made on the thread whose heap it readies, and kept while that
+// thread searches.
+class CHeapReadier {
+public:
+    CHeapReadier();
+    ~CHeapReadier();
+    CHeapReadier(const CHeapReadier&) = delete;
+    CHeapReadier& operator=(const CHeapReadier&) = delete;
+
+private:
+    struct Range {
+        std::uintptr_t start = 0;
+        std::uintptr_t end = 0;
+    };
+    void Ready(const std::vector<Range>& ranges);
+
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};

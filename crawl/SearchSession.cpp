@@ -12,6 +12,7 @@
 
 #include "crawl/ConnectionStatus.h"
 #include "crawl/CurlHandles.h"
+#include "crawl/HeapTuning.h"
 #include "crawl/HostGates.h"
 #include "crawl/LinkRules.h"
 #include "crawl/RobotsTxt.h"
@@ -118,7 +119,8 @@ struct CSearchSession::Impl : ITransferObserver {
     bool obeyRobots = true;
 
     SessionShared shared;
-    bool arrivalsUnseen = false;  // under the lock: the planner has not looked at the latest arrivals
+    bool arrivalsUnseen = false;             // under the lock: the planner has not looked at the latest arrivals
+    std::optional<CHeapReadier> workerHeap;  // the worker's alone
     std::thread thread;
     // Set while the worker waits for news: the network thread leaves the page
     // it scans to the worker and turns to its transfers.
@@ -341,6 +343,8 @@ std::unique_ptr<IPageFile> CSearchSession::Impl::Open(const PageRequest& request
 }
 
 bool CSearchSession::Impl::ReadMore(const std::shared_ptr<Fetch>& fetch, std::size_t& consumed, std::size_t& added) {
+    // Once the first page comes in, so as not to hold up the search's start.
+    if (!workerHeap) workerHeap.emplace();
     std::unique_lock<std::mutex> lock(shared.mutex);
     for (;;) {
         ShowStatuses(lock, *fetch);
@@ -815,6 +819,7 @@ void CSearchSession::Impl::Run() {
         wakeHandle = multi.get();
     }
     gates.emplace(obeyRobots);
+    std::optional<CHeapReadier> heap;
     for (;;) {
         std::vector<std::shared_ptr<Fetch>> start;
         std::vector<std::shared_ptr<Fetch>> skipped;
@@ -849,6 +854,8 @@ void CSearchSession::Impl::Run() {
         for (const std::shared_ptr<Fetch>& fetch : start) Begin(fetch);
         ResumeWaiting(memoryFree);
         const bool someEnded = Drive();
+        // Once the first requests are out, so as not to hold them up.
+        if (!heap && !active.empty()) heap.emplace();
         // Pages are scanned between turns, a few milliseconds' worth at most, so
         // that the transfers are not kept waiting; and only while the worker is
         // busy: a waiting worker scans them itself, and this thread stays free
