@@ -18,10 +18,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -72,11 +74,39 @@ public:
     TestNginx& operator=(const TestNginx&) = delete;
 
     int Port() const { return m_port; }
+
+    // The CPU time nginx and its workers have taken so far, in seconds; negative
+    // when /proc does not tell. What a crawl cost the server is the difference.
+    double CpuSeconds() const {
+        if (m_pid <= 0) return -1;
+        const std::string self = "/proc/" + std::to_string(m_pid);
+        double seconds = ProcessCpuSeconds(self + "/stat");
+        std::ifstream children(self + "/task/" + std::to_string(m_pid) + "/children");
+        for (long child = 0; seconds >= 0 && children >> child;)
+            seconds += std::max(0.0, ProcessCpuSeconds("/proc/" + std::to_string(child) + "/stat"));
+        return seconds;
+    }
     std::string Url(const std::string& path) const {
         return std::string(m_https ? "https" : "http") + "://127.0.0.1:" + std::to_string(m_port) + path;
     }
 
 private:
+    // User and system time of a process from its stat file, past the name in
+    // parentheses, which may hold blanks.
+    static double ProcessCpuSeconds(const std::string& statFile) {
+        const std::string stat = ReadText(statFile);
+        const std::size_t nameEnd = stat.rfind(')');
+        if (nameEnd == std::string::npos) return -1;
+        std::istringstream fields(stat.substr(nameEnd + 1));
+        std::string field;
+        unsigned long long user = 0, system = 0;
+        // State is the first field after the name; utime and stime are the 12th and 13th.
+        for (int i = 1; i <= 11 && fields >> field; ++i) {
+        }
+        if (!(fields >> user >> system)) return -1;
+        return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+
     static int FreePort() {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
