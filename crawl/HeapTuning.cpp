@@ -28,6 +28,12 @@ static_assert(kHeapBlockReadied * kHeapReadiedBlocks < kFreeHeapKept, "the room 
 // A step holds the process's map of memory for some 50 us at most: a thread
 // that grows its heap meanwhile waits for it.
 constexpr std::uintptr_t kReadiedPerStep = 64 * 1024;
+// How far the room made ready runs ahead of the pages taken in: room for a
+// page or two at the start, then twice what came. A thread's heap grows with
+// the pages it takes in, so the room stays ahead of it; a search of a few
+// small pages readies little more than it uses.
+constexpr std::size_t kReadiedBeforeAnyPage = 128 * 1024;
+constexpr std::size_t kReadiedPerByteTaken = 2;
 
 constexpr std::uintptr_t kPageBytes = 4096;
 
@@ -60,16 +66,43 @@ CHeapReadier::CHeapReadier() {
 }
 
 CHeapReadier::~CHeapReadier() {
-    m_stop = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
     if (m_thread.joinable()) m_thread.join();
+}
+
+void CHeapReadier::Taken(std::size_t bytes) noexcept {
+    m_taken.fetch_add(bytes);
+    // Only a readier that has caught up is woken: the common case costs no call.
+    if (!m_waiting.load()) return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_wake.notify_one();
+}
+
+bool CHeapReadier::WaitForRoom(std::uintptr_t readied) {
+    const auto roomAllowed = [this, readied] {
+        return readied < kReadiedBeforeAnyPage + kReadiedPerByteTaken * m_taken.load();
+    };
+    if (roomAllowed()) return !m_stop;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_waiting = true;
+    m_wake.wait(lock, [&] { return m_stop || roomAllowed(); });
+    m_waiting = false;
+    return !m_stop;
 }
 
 void CHeapReadier::Ready(const std::vector<Range>& ranges) {
     pthread_setname_np(pthread_self(), "nz-heap");
     // In the order the blocks were given: the heap's next blocks are cut from the first.
+    std::uintptr_t readied = 0;
     for (const Range& range : ranges) {
-        for (std::uintptr_t at = range.start; at < range.end && !m_stop; at += kReadiedPerStep) {
+        for (std::uintptr_t at = range.start; at < range.end; at += kReadiedPerStep) {
+            if (!WaitForRoom(readied)) return;
             const std::uintptr_t end = std::min(range.end, at + kReadiedPerStep);
+            readied += end - at;
             // Writing nothing, and harmless on pages in use; before Linux 5.14 it
             // fails, and the pages are taken a fault at a time as before.
             if (madvise(reinterpret_cast<void*>(at), end - at, MADV_POPULATE_WRITE) != 0) return;

@@ -9,7 +9,10 @@
 // whole process allocates.
 
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -23,7 +26,9 @@ void ReleaseFreeHeap();
 // as it comes it costs a page fault every 4 KiB as it is first written, on a
 // virtual machine some 10 us each: a tenth of the time of a search of a
 // manual. Made on the thread whose heap it readies, and kept while that
-// thread searches.
+// thread searches. It keeps only so far ahead of the pages its thread has
+// taken in: a search of a few small pages is not kept waiting while room for
+// hundreds is made, nor is a core spent on it.
 class CHeapReadier {
 public:
     CHeapReadier();
@@ -31,13 +36,22 @@ public:
     CHeapReadier(const CHeapReadier&) = delete;
     CHeapReadier& operator=(const CHeapReadier&) = delete;
 
+    // The owner thread has taken in this many more bytes of pages.
+    void Taken(std::size_t bytes) noexcept;
+
 private:
     struct Range {
         std::uintptr_t start = 0;
         std::uintptr_t end = 0;
     };
     void Ready(const std::vector<Range>& ranges);
+    // False once stopped.
+    bool WaitForRoom(std::uintptr_t readied);
 
     std::atomic<bool> m_stop{false};
+    std::atomic<std::size_t> m_taken{0};
+    std::atomic<bool> m_waiting{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
     std::thread m_thread;
 };

@@ -119,8 +119,9 @@ struct CSearchSession::Impl : ITransferObserver {
     bool obeyRobots = true;
 
     SessionShared shared;
-    bool arrivalsUnseen = false;             // under the lock: the planner has not looked at the latest arrivals
-    std::optional<CHeapReadier> workerHeap;  // the worker's alone
+    bool arrivalsUnseen = false;              // under the lock: the planner has not looked at the latest arrivals
+    std::optional<CHeapReadier> workerHeap;   // the worker's alone
+    std::optional<CHeapReadier> networkHeap;  // the network thread's alone
     std::thread thread;
     // Set while the worker waits for news: the network thread leaves the page
     // it scans to the worker and turns to its transfers.
@@ -356,6 +357,7 @@ bool CSearchSession::Impl::ReadMore(const std::shared_ptr<Fetch>& fetch, std::si
         if (fetch->bytes > consumed) {
             added = fetch->bytes - consumed;
             consumed = fetch->bytes;
+            workerHeap->Taken(added);
             return true;
         }
         if (fetch->ended) {
@@ -396,6 +398,8 @@ void CSearchSession::Impl::EndAll() {
         Wake();
     }
     if (thread.joinable()) thread.join();
+    // The next search readies its own room, as far as it takes in pages.
+    workerHeap.reset();
     std::lock_guard<std::mutex> lock(shared.mutex);
     for (auto& [url, fetch] : shared.fetches) {
         if (fetch->ahead && !fetch->awaited) ++shared.stats.neverReached;
@@ -472,6 +476,7 @@ void CSearchSession::Impl::BodyTaken(const CPageTransfer* from, std::size_t held
         if (fetch->awaited) shared.news = true;
     } catch (...) {
     }
+    if (networkHeap) networkHeap->Taken(text);
 }
 
 std::unique_ptr<CPageTransfer> CSearchSession::Impl::Transfer() {
@@ -819,7 +824,6 @@ void CSearchSession::Impl::Run() {
         wakeHandle = multi.get();
     }
     gates.emplace(obeyRobots);
-    std::optional<CHeapReadier> heap;
     for (;;) {
         std::vector<std::shared_ptr<Fetch>> start;
         std::vector<std::shared_ptr<Fetch>> skipped;
@@ -855,7 +859,7 @@ void CSearchSession::Impl::Run() {
         ResumeWaiting(memoryFree);
         const bool someEnded = Drive();
         // Once the first requests are out, so as not to hold them up.
-        if (!heap && !active.empty()) heap.emplace();
+        if (!networkHeap && !active.empty()) networkHeap.emplace();
         // Pages are scanned between turns, a few milliseconds' worth at most, so
         // that the transfers are not kept waiting; and only while the worker is
         // busy: a waiting worker scans them itself, and this thread stays free
@@ -897,6 +901,7 @@ void CSearchSession::Impl::Run() {
         }
     }
     AbandonAll("The search has ended");
+    networkHeap.reset();
     pendingAhead.clear();
     gates.reset();
     {
