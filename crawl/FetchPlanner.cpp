@@ -27,9 +27,17 @@ void CFetchPlanner::Clear() {
     m_foreseenScans.clear();
     m_foreseenTaken = 0;
     m_pruneAt = 64;
+    m_queuedPerPage = 0;
+    m_queuedBefore = m_worker.PagesQueued();
+    m_pagesTaken = 0;
 }
 
 void CFetchPlanner::PageTaken(const std::shared_ptr<const PageScan>& scan) {
+    // The pages queued since the page before was taken are those it led to.
+    const std::size_t queued = m_worker.PagesQueued();
+    m_queuedPerPage += (static_cast<double>(queued - m_queuedBefore) - m_queuedPerPage) * kWeightOfAPageTaken;
+    m_queuedBefore = queued;
+    ++m_pagesTaken;
     const bool foreseenFirst =
         m_foreseenTaken < m_foreseen.size() && m_foreseen[m_foreseenTaken] == m_worker.RequestInProcess();
     if (!foreseenFirst) {
@@ -132,7 +140,12 @@ void CFetchPlanner::Walk(bool belowPageInProcess) {
     const PageRequest& inProcess = m_worker.RequestInProcess();
     enter(inProcess, UrlHash(inProcess.url));
     const std::size_t maxSteps = limit * kStepsPerPageForeseen;
-    for (std::size_t steps = 0; !stack.empty() && next.size() < limit && steps < maxSteps; ++steps) {
+    // Past the first page whose links are not known yet, only while guesses pay.
+    const bool guessing = m_pagesTaken < kPagesTakenBeforeJudging || m_queuedPerPage < kMostQueuedPerPageForGuesses ||
+                          m_fetcher.TypicalAnswerTime() >= kSlowAnswer;
+    bool guessed = false;
+    for (std::size_t steps = 0; !stack.empty() && next.size() < limit && steps < maxSteps && (guessing || !guessed);
+         ++steps) {
         Frame& top = stack.back();
         PageRequest request;
         std::size_t hash = 0;
@@ -175,8 +188,9 @@ void CFetchPlanner::Walk(bool belowPageInProcess) {
         next.push_back(std::move(request));
         nextHashes.push_back(hash);
         nextScans.push_back(enter(next.back(), hash));
+        if (!nextScans.back().lock()) guessed = true;
     }
-    if (belowPageInProcess) {
+    if (belowPageInProcess && (guessing || !guessed)) {
         // After the pages below the page in process, what the last walk foresaw behind it.
         for (std::size_t i = m_foreseenTaken + 1; i < m_foreseen.size() && next.size() < limit; ++i) {
             if (!firstSeen(m_foreseenHashes[i])) continue;

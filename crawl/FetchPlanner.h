@@ -5,12 +5,22 @@
 // through the scans that have come, then the entries behind it in the queue.
 // Of a page whose scan has not come it knows only the page itself.
 //
+// Past a page whose links are not known yet, the pages foreseen are a guess
+// that it leads to no page not known already. Over a whole crawl a page leads
+// to one new page on average; early in a large site each leads to many, and a
+// page fetched on the guess waits until most of the site is done, while the
+// pages the worker wants next queue behind it. So guesses are made only while
+// the pages lately taken led to few new pages each, or while the servers are
+// slow to answer: then a guess that comes true saves a wait, and one that
+// does not costs little.
+//
 // It looks only as far ahead as the fetcher fetches, and each step costs the
 // same however long the queue: the queue is read where the walk needs it, and a
 // link found known is dropped from its page's list for good.
 //
 // It runs on the worker's thread, between the worker's steps and while the
 // worker waits for a page, and reads the crawl's state without changing it.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +38,15 @@ public:
     // A walk takes at most this many steps a page it foresees: links known by
     // now, or queued before, are passed over on the way.
     static constexpr std::size_t kStepsPerPageForeseen = 32;
+    // Guesses stop while the pages lately taken led to this many new pages each.
+    static constexpr double kMostQueuedPerPageForGuesses = 10;
+    // How much each page taken weighs in that average.
+    static constexpr double kWeightOfAPageTaken = 1.0 / 16;
+    // A search's first pages, its site's tables of contents, are too few to
+    // judge by: guesses are made as always until this many are taken.
+    static constexpr std::size_t kPagesTakenBeforeJudging = 64;
+    // Servers that take this long to begin an answer are worth every guess.
+    static constexpr std::chrono::microseconds kSlowAnswer{5000};
 
     CFetchPlanner(const CCrawlWorker& worker, IPageFetcher& fetcher) : m_worker(worker), m_fetcher(fetcher) {}
 
@@ -69,4 +88,7 @@ private:
     std::vector<std::size_t> m_foreseenHashes;
     std::vector<std::weak_ptr<const PageScan>> m_foreseenScans;
     std::size_t m_foreseenTaken = 0;
+    double m_queuedPerPage = 0;      // new pages each page lately taken led to, the latest weighing most
+    std::size_t m_queuedBefore = 0;  // the worker's pages queued when the last page was taken
+    std::size_t m_pagesTaken = 0;
 };

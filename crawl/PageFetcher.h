@@ -4,6 +4,7 @@
 // several pages in flight for the pages the worker will want next, and which
 // reads each page once: the links it found on a page fetched ahead are the ones
 // the worker uses.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -116,6 +117,8 @@ public:
     // How many pages ahead of the worker the fetcher wants to be told of; 0: it
     // fetches only what the worker asks for.
     virtual std::size_t Lookahead() const { return 0; }
+    // How long the servers lately took to begin their answers, once asked.
+    virtual std::chrono::microseconds TypicalAnswerTime() const { return {}; }
     virtual void SetPlanner(IFetchPlanner* /*planner*/) {}
     // Whether the sites' robots.txt files are read and obeyed (they are unless told otherwise).
     virtual void ObeyRobots(bool /*obey*/) {}

@@ -331,6 +331,11 @@ PageOutcome CPageTransfer::TakeOutcome() {
     if (outcome.failed) outcome.failure = FailureText();
     outcome.text = std::move(m_text);
     outcome.bodyBytes = m_bodyBytes;
+    curl_off_t sent = 0;
+    curl_off_t firstByte = 0;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_PRETRANSFER_TIME_T, &sent) == CURLE_OK &&
+        curl_easy_getinfo(m_easy.get(), CURLINFO_STARTTRANSFER_TIME_T, &firstByte) == CURLE_OK && firstByte > sent)
+        outcome.answerTime = std::chrono::microseconds(firstByte - sent);
     m_text = std::string();
     m_lines = CLineSplitter();
     m_decoder.reset();

@@ -54,6 +54,8 @@ struct PageOutcome {
     long retryAfterSeconds = 0;  // when busy: how long to wait first
     bool skipped = false;        // never asked for: robots.txt keeps crawlers off it
     std::size_t bodyBytes = 0;   // decoded body bytes taken
+    // From the request sent to the answer's first byte, summed over redirects; 0 when none came.
+    std::chrono::microseconds answerTime{};
     std::string finalUrl;
     bool failed = false;
     std::string failure;  // the InternetError's text when failed

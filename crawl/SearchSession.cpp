@@ -37,6 +37,9 @@ constexpr long kRobotsRedirects = 5;
 // How long the network thread scans pages before it looks at its transfers again.
 constexpr auto kScanSlice = std::chrono::milliseconds(2);
 
+// The typical answer time moves by this part of the way to each new answer's.
+constexpr int kAnswerTimeWeight = 8;
+
 const CrawlRules& NoRules() {
     static const CrawlRules none;
     return none;
@@ -122,6 +125,8 @@ struct CSearchSession::Impl : ITransferObserver {
     bool arrivalsUnseen = false;              // under the lock: the planner has not looked at the latest arrivals
     std::optional<CHeapReadier> workerHeap;   // the worker's alone
     std::optional<CHeapReadier> networkHeap;  // the network thread's alone
+    // Kept by the network thread as answers come, the latest weighing most; read by the planner.
+    std::atomic<std::chrono::microseconds> typicalAnswerTime{};
     std::thread thread;
     // Set while the worker waits for news: the network thread leaves the page
     // it scans to the worker and turns to its transfers.
@@ -400,6 +405,8 @@ void CSearchSession::Impl::EndAll() {
     if (thread.joinable()) thread.join();
     // The next search readies its own room, as far as it takes in pages.
     workerHeap.reset();
+    // Its servers may be others.
+    typicalAnswerTime = std::chrono::microseconds{};
     std::lock_guard<std::mutex> lock(shared.mutex);
     for (auto& [url, fetch] : shared.fetches) {
         if (fetch->ahead && !fetch->awaited) ++shared.stats.neverReached;
@@ -542,6 +549,11 @@ void CSearchSession::Impl::Ended(const std::shared_ptr<Fetch>& fetch) {
     std::erase(active, fetch);
     PageOutcome outcome = fetch->transfer->TakeOutcome();
     fetch->transfer->SetOwner(nullptr);
+    if (outcome.answerTime.count() > 0) {
+        const auto typical = typicalAnswerTime.load(std::memory_order_relaxed);
+        typicalAnswerTime.store(typical + (outcome.answerTime - typical) / kAnswerTimeWeight,
+                                std::memory_order_relaxed);
+    }
     spare.push_back(std::move(fetch->transfer));
     if (!fetch->robotsOrigin.empty()) {
         RobotsEnded(*fetch, outcome);
@@ -938,6 +950,10 @@ std::unique_ptr<IPageFile> CSearchSession::OpenURL(const std::string& url) {
     PageRequest request;
     request.url = url;
     return m_impl->Open(request);
+}
+
+std::chrono::microseconds CSearchSession::TypicalAnswerTime() const {
+    return m_impl->typicalAnswerTime.load(std::memory_order_relaxed);
 }
 
 std::size_t CSearchSession::Lookahead() const {

@@ -56,6 +56,7 @@ public:
     std::unique_ptr<IPageFile> Open(const PageRequest& request) override;
     std::unique_ptr<IPageFile> OpenURL(const std::string& url) override;
     std::size_t Lookahead() const override;
+    std::chrono::microseconds TypicalAnswerTime() const override;
     void SetPlanner(IFetchPlanner* planner) override;
     void ObeyRobots(bool obey) override;
     void Foresee(std::vector<PageRequest> next) override;

@@ -225,6 +225,7 @@ void CCrawlWorker::Record(std::string_view url, std::uint32_t hits, std::uint32_
     std::string entry = m_strBase.empty() ? std::string(page) : "-" + std::string(page);
     m_queueBytes += sizeof(std::string) + entry.size();
     m_state.m_urlQueue.insert(m_state.m_urlQueue.begin() + 1, std::move(entry));
+    ++m_pagesQueued;
 }
 
 void CCrawlWorker::ExtractLinks(const std::string& content) {

@@ -65,6 +65,8 @@ public:
     const CrawlState& State() const { return m_state; }
     // The page of the entry in process, as its step asked for it.
     const PageRequest& RequestInProcess() const { return m_request; }
+    // Pages queued so far, by this search and those before.
+    std::size_t PagesQueued() const { return m_pagesQueued; }
 
 private:
     // Reads the page of `request`, counting its bytes, and leaves its scan (null
@@ -100,6 +102,7 @@ private:
     bool m_entryIsStart = false;
     // What the queue and the failed URLs hold, kept as they change.
     std::size_t m_queueBytes = 0;
+    std::size_t m_pagesQueued = 0;
     std::size_t m_failedBytes = 0;
     LimitReached m_limitReached = LimitReached::None;
 };

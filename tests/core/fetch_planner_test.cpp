@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -101,6 +102,61 @@ TEST(FetchPlanner, ForeseesTheWorkersOwnOrderWithoutWalkingAgainForEveryPage) {
     // The plan is made anew only below pages whose links it did not know yet:
     // the start page and the nine of the middle levels whose scans came late.
     EXPECT_LE(fetcher.foreseeCalls, 1u + 3 + 9);
+}
+
+// Pages each linking to `newLinks` pages below them, whose scans never come
+// ahead: past the page in process every page foreseen is a guess.
+class UnreadAheadFetcher : public IPageFetcher {
+public:
+    UnreadAheadFetcher(int newLinks, std::chrono::microseconds answerTime)
+        : m_newLinks(newLinks), m_answerTime(answerTime) {}
+
+    std::vector<std::size_t> foreseen;  // how many pages each Foresee named
+
+    void SetStatusTarget(IStatusTarget*) override {}
+    void EnableStatusCallback(bool) override {}
+    std::unique_ptr<IPageFile> OpenURL(const std::string& url) override {
+        std::string html;
+        for (int i = 0; i < m_newLinks; ++i)
+            html += "<a href=\"" + url.substr(9, url.size() - 13) + "_" + std::to_string(i) + ".htm\">";
+        return std::make_unique<TextFile>(html);
+    }
+    std::size_t Lookahead() const override { return 8; }
+    std::chrono::microseconds TypicalAnswerTime() const override { return m_answerTime; }
+    void Foresee(std::vector<PageRequest> next) override { foreseen.push_back(next.size()); }
+
+private:
+    int m_newLinks;
+    std::chrono::microseconds m_answerTime;
+};
+
+TEST(FetchPlanner, GuessesPastAnUnreadPageOnlyWhileTheyPay) {
+    struct Case {
+        int newLinks;
+        std::chrono::microseconds answerTime;
+        std::size_t foreseenAtTheEnd;
+    };
+    const Case cases[] = {
+        {2, std::chrono::microseconds(200), 8},   // pages lead to few new pages: the guesses come true soon
+        {20, std::chrono::microseconds(200), 1},  // each leads to many: guessed pages would wait for the site
+        {20, std::chrono::milliseconds(50), 8},   // a slow server: a guess that comes true saves a wait
+    };
+    for (const Case& c : cases) {
+        CrawlState state;
+        state.m_urlQueue = {"http://h/p.htm"};
+        UnreadAheadFetcher fetcher(c.newLinks, c.answerTime);
+        const std::atomic<bool> stop{false};
+        CCrawlWorker worker(state, &fetcher, stop);
+        CFetchPlanner planner(worker, fetcher);
+        worker.Prepare(std::make_shared<CrawlRules>(), nullptr, nullptr, &planner);
+        SearchLimits limits;
+        limits.maxPages = static_cast<std::int32_t>(CFetchPlanner::kPagesTakenBeforeJudging) + 40;
+
+        worker.Run(limits);
+
+        ASSERT_FALSE(fetcher.foreseen.empty());
+        EXPECT_EQ(fetcher.foreseen.back(), c.foreseenAtTheEnd) << c.newLinks << " new links a page";
+    }
 }
 
 }  // namespace
